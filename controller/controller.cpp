@@ -1,0 +1,96 @@
+#include "controller/controller.h"
+
+#include <cstring>
+#include <exception>
+
+namespace {
+
+constexpr char kSurfaceName[] = "Quillmote";
+constexpr std::size_t kSurfaceNameLength = sizeof kSurfaceName - 1;
+
+// Only the first nine characters count, byte for byte: "Quillmote Port 2"
+// matches, "QUILLMOTE" and "Quill" don't.
+bool IsSurfaceName(const char (&name)[MAXPNAMELEN]) {
+  return std::strncmp(name, kSurfaceName, kSurfaceNameLength) == 0;
+}
+
+void WriteDebugLine(const char* format, const char* argument) {
+  char line[1024];
+  wsprintfA(line, format, argument);
+  OutputDebugStringA(line);
+}
+
+}  // namespace
+
+CMidiReceiveDlg::CMidiReceiveDlg(const HostServices* host) : m_host(*host) {}
+
+CMidiReceiveDlg::~CMidiReceiveDlg() {
+  if (m_midiOut.IsOpen()) m_midiOut.Close();
+}
+
+int CMidiReceiveDlg::FindOutputDevice() {
+  int found = -1;
+  for (UINT id = 0; id < midiOutGetNumDevs(); ++id) {
+    MIDIOUTCAPSA caps{};
+    try {
+      midi::CMIDIOutDevice::GetDevCaps(id, caps);
+    } catch (const std::exception&) {
+      continue;  // A device that can't describe itself can't be the surface.
+    }
+    caps.szPname[MAXPNAMELEN - 1] = 0;
+    if (IsSurfaceName(caps.szPname)) found = static_cast<int>(id);
+  }
+  return found;
+}
+
+int CMidiReceiveDlg::FindInputDevice() {
+  int found = -1;
+  for (UINT id = 0; id < midiInGetNumDevs(); ++id) {
+    MIDIINCAPSA caps{};
+    if (midiInGetDevCapsA(id, &caps, sizeof caps) != MMSYSERR_NOERROR) continue;
+    caps.szPname[MAXPNAMELEN - 1] = 0;
+    if (IsSurfaceName(caps.szPname)) found = static_cast<int>(id);
+  }
+  return found;
+}
+
+int CMidiReceiveDlg::Attach() {
+  const int output = FindOutputDevice();
+  const int input = FindInputDevice();
+  if (input == -1 || output == -1) {
+    m_noSurface = true;
+    OutputDebugStringA("Couldn't find Quillmote Midi port\n");
+    return 1;
+  }
+
+  try {
+    m_midiOut.Open(static_cast<UINT>(output));
+    ClearDisplay();
+    // The input port is opened and started here, once the display is clear.
+  } catch (const std::exception& e) {
+    WriteDebugLine("Error attaching to Quillmote Midi port %s\n", e.what());
+  }
+
+  m_undoCommand = FindHostCommand("Undo (1)");
+  m_redoCommand = FindHostCommand("Redo");
+  // The user's bindings are loaded here, once the commands are known.
+
+  try {
+    SetLamp(kNoteLoop, m_loop);
+  } catch (const std::exception& e) {
+    WriteDebugLine("Error attaching to Quillmote Midi port %s\n", e.what());
+  }
+  return 1;
+}
+
+int32_t CMidiReceiveDlg::FindHostCommand(const char* name) const {
+  int32_t found = -1;
+  for (int32_t index = 0; index < m_host.CommandCount; ++index) {
+    char buffer[128] = {};
+    int32_t valid = 0;
+    m_host.GetCommandName(index, buffer, sizeof buffer, &valid);
+    buffer[sizeof buffer - 1] = 0;
+    if (valid != 0 && std::strcmp(buffer, name) == 0) found = index;
+  }
+  return found;
+}

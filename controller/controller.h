@@ -1,0 +1,111 @@
+// The controller: the one object that connects the host to the surface. It
+// owns the two MIDI ports to the surface and the copy of the host's callbacks,
+// writes the display and lamps, and follows the host's notifications.
+#ifndef QUILLMOTE_CONTROLLER_CONTROLLER_H
+#define QUILLMOTE_CONTROLLER_CONTROLLER_H
+
+#include <mmsystem.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "midi/out_device.h"
+#include "plugin/host_services.h"
+
+// Note numbers of the surface's buttons and lamps.
+enum SurfaceNote : BYTE {
+  kNoteFlag19 = 0,
+  kNoteFlag16 = 8,
+  kNoteFlag15 = 16,
+  kNoteTrackLeft = 48,
+  kNoteTrackRight = 49,
+  kNoteUndo = 76,
+  kNoteAdd = 82,
+  kNotePrev = 84,
+  kNoteNext = 85,
+  kNoteLoop = 86,
+  kNoteIn = 87,
+  kNoteOut = 88,
+  kNoteRewind = 91,
+  kNoteFastForward = 92,
+  kNoteStop = 93,
+  kNotePlay = 94,
+  kNoteRecord = 95,
+  kNoteFootswitch = 103,
+  kNoteAny16 = 115,
+  kNotePunch = 120,
+  kNoteShift = 121,
+};
+
+// Display cells of the two wheel marks.
+constexpr BYTE kVolumeMarkCell = 10;
+constexpr BYTE kPanMarkCell = 16;
+
+class CMidiReceiveDlg {
+ public:
+  // Copies the host's record; opens nothing and sends nothing.
+  explicit CMidiReceiveDlg(const HostServices* host);
+  virtual ~CMidiReceiveDlg();
+  CMidiReceiveDlg(const CMidiReceiveDlg&) = delete;
+  CMidiReceiveDlg& operator=(const CMidiReceiveDlg&) = delete;
+
+  // Finds and opens the surface's ports and prepares surface and controller.
+  // Always returns 1; a missing surface sets m_noSurface.
+  int Attach();
+  // Index of the last valid host command named exactly `name`, or -1.
+  int32_t FindHostCommand(const char* name) const;
+
+  // Host notifications: returns `first` for every code it does not act on.
+  HostArg OnHostUpdate(int32_t code, HostArg first, HostArg second, HostArg third);
+
+  // Surface output. Each sends one complete message at once, write-through.
+  void ClearDisplay();
+  void AllLampsOff();
+  void BlankSurface();
+  void SetLamp(BYTE note, bool on);
+  void ShowTrackName(const char* name);
+  void ShowVolume(double volume);
+  void ShowPan(int32_t pan);
+  void ShowTrackLabel(int32_t track, int32_t value);
+  void ShowLevels(double first, double second);
+  void ShowTime(const char* text);
+  void ShowWheelMark(BYTE cell, bool shown);
+
+  bool NoSurface() const { return m_noSurface; }
+  int32_t CurrentTrack() const { return m_currentTrack.load(); }
+  double Volume() const { return m_volume.load(); }
+  int32_t UndoCommand() const { return m_undoCommand.load(); }
+  int32_t RedoCommand() const { return m_redoCommand.load(); }
+
+ private:
+  // Highest-indexed device whose name starts with "Quillmote", or -1.
+  static int FindOutputDevice();
+  static int FindInputDevice();
+
+  void LcdWrite(BYTE firstCell, const char* cells, std::size_t count);
+  void WriteField(BYTE firstCell, std::size_t width, const char* text);
+
+  // Track index of a query: the low 16 bits, sign-extended.
+  static int32_t QueryTrack(int32_t track) { return static_cast<int16_t>(track); }
+  int32_t QueryFlag(int32_t code, int32_t track) const;
+  void RefreshTrack(int32_t track, int32_t labelValue);
+  void ShowCurrentTrackName();
+  void ScanAny16();
+
+  bool m_noSurface = false;
+  std::atomic<int32_t> m_undoCommand{-1};
+  std::atomic<int32_t> m_redoCommand{-1};
+  bool m_shift = false;
+  bool m_wheelToPan = false;
+  bool m_fineWheel = false;
+  bool m_trackKeyHeld = false;
+  HostServices m_host;
+  std::atomic<int32_t> m_currentTrack{-1};
+  std::atomic<double> m_volume{0.0};
+  bool m_loop = false;
+  midi::CMIDIOutDevice m_midiOut;
+};
+
+#endif

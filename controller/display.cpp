@@ -1,0 +1,136 @@
+// Everything the controller sends to the surface: display writes and lamps.
+// Every operation sends its complete message at once; nothing remembers what
+// the display shows.
+#include <cstdio>
+#include <cstring>
+
+#include "controller/controller.h"
+#include "controller/numeric.h"
+#include "midi/messages.h"
+
+namespace {
+
+constexpr std::size_t kDisplayCells = 40;
+constexpr std::size_t kFrameOverhead = 8;
+constexpr char kWheelMark = 0x7E;
+
+// Meter glyph by 3 * (state of the first level) + (state of the second);
+// a state is 0 empty, 1 half, 2 full.
+constexpr char kMeterGlyph[9] = {0x20, 0x02, 0x05, 0x00, 0x03, 0x06, 0x01, 0x04, 0x07};
+
+int MeterState(int32_t level, int threshold) {
+  if (level >= threshold + 1) return 2;
+  if (level >= threshold) return 1;
+  return 0;
+}
+
+}  // namespace
+
+void CMidiReceiveDlg::LcdWrite(BYTE firstCell, const char* cells, std::size_t count) {
+  char frame[kDisplayCells + kFrameOverhead];
+  const std::size_t length = count + kFrameOverhead;
+  frame[0] = static_cast<char>(0xF0);
+  frame[1] = 0x00;
+  frame[2] = 0x01;
+  frame[3] = 0x40;
+  frame[4] = 0x10;
+  frame[5] = 0x00;
+  frame[6] = static_cast<char>(firstCell);
+  std::memcpy(frame + 7, cells, count);
+  frame[length - 1] = static_cast<char>(0xF7);
+  midi::CLongMsg message(frame, static_cast<DWORD>(length));
+  message.SendTo(m_midiOut);
+}
+
+void CMidiReceiveDlg::WriteField(BYTE firstCell, std::size_t width, const char* text) {
+  char cells[kDisplayCells];
+  std::size_t taken = 0;
+  while (taken < width && text[taken] != 0) {
+    cells[taken] = text[taken];
+    ++taken;
+  }
+  std::memset(cells + taken, ' ', width - taken);
+  LcdWrite(firstCell, cells, width);
+}
+
+void CMidiReceiveDlg::ClearDisplay() {
+  char cells[kDisplayCells];
+  std::memset(cells, ' ', sizeof cells);
+  LcdWrite(0, cells, sizeof cells);
+}
+
+void CMidiReceiveDlg::AllLampsOff() {
+  static constexpr BYTE kLamps[] = {kNoteRecord, kNoteLoop,   kNotePunch, kNoteAny16,
+                                    kNoteFlag16, kNoteFlag15, kNoteFlag19};
+  for (BYTE note : kLamps) SetLamp(note, false);
+}
+
+void CMidiReceiveDlg::BlankSurface() {
+  ClearDisplay();
+  AllLampsOff();
+}
+
+void CMidiReceiveDlg::SetLamp(BYTE note, bool on) {
+  midi::CShortMsg message(0x90, 0, note, on ? 127 : 0, 0);
+  message.SendTo(m_midiOut);
+}
+
+void CMidiReceiveDlg::ShowTrackName(const char* name) { WriteField(0, 10, name); }
+
+void CMidiReceiveDlg::ShowVolume(double volume) {
+  // Recorded first: the wheel steps from the last volume shown, surface or not.
+  m_volume = volume;
+  char text[32];
+  std::snprintf(text, sizeof text, "%-3.1f", volume);
+  WriteField(11, 5, text);
+}
+
+void CMidiReceiveDlg::ShowPan(int32_t pan) {
+  char text[16];
+  if (pan == 0) {
+    std::strcpy(text, "CTR");
+  } else if (pan == -100) {
+    std::strcpy(text, "LFT");
+  } else if (pan == 100) {
+    std::strcpy(text, "RGT");
+  } else if (pan < 0) {
+    std::snprintf(text, sizeof text, "L%2lld", -static_cast<long long>(pan));
+  } else {
+    std::snprintf(text, sizeof text, "R%2d", pan);
+  }
+  WriteField(17, 3, text);
+}
+
+void CMidiReceiveDlg::ShowTrackLabel(int32_t track, int32_t value) {
+  // The host counts tracks from 0, people from 1; wraps like the 32-bit sum.
+  const auto shown = static_cast<int32_t>(static_cast<uint32_t>(track) + 1u);
+  char text[32];
+  std::snprintf(text, sizeof text, "%-d (%d)", shown, value);
+  WriteField(20, 10, text);
+}
+
+void CMidiReceiveDlg::ShowLevels(double first, double second) {
+  const int32_t level1 = TruncateToInt32(first * 16 + 0.5);
+  const int32_t level2 = TruncateToInt32(second * 16 + 0.5);
+  char cells[8];
+  for (int k = 0; k < 8; ++k) {
+    cells[k] = kMeterGlyph[3 * MeterState(level1, 2 * k) + MeterState(level2, 2 * k)];
+  }
+  LcdWrite(20, cells, sizeof cells);
+}
+
+void CMidiReceiveDlg::ShowTime(const char* text) {
+  if (text == nullptr) return;
+  constexpr std::size_t kWidth = 11;
+  const std::size_t length = std::strlen(text);
+  const std::size_t pad = length < kWidth ? kWidth - length : 0;
+  char cells[kWidth];
+  std::memset(cells, ' ', pad);
+  std::memcpy(cells + pad, text, kWidth - pad);
+  LcdWrite(29, cells, kWidth);
+}
+
+void CMidiReceiveDlg::ShowWheelMark(BYTE cell, bool shown) {
+  const char mark = shown ? kWheelMark : ' ';
+  LcdWrite(cell, &mark, 1);
+}

@@ -1,0 +1,32 @@
+#include "midi/errors.h"
+
+#include <cstdio>
+
+namespace midi {
+
+namespace {
+
+// The system has no text for some codes (a driver's private ones, say); the
+// reader still deserves to know which code it was.
+void FillUnknown(char (&text)[128], const char* direction, MMRESULT result) {
+  std::snprintf(text, sizeof text, "Unknown MIDI %s error (code %u).", direction,
+                static_cast<unsigned>(result));
+}
+
+}  // namespace
+
+CMIDIOutException::CMIDIOutException(MMRESULT result) noexcept : m_text{}, m_result(result) {
+  if (midiOutGetErrorTextA(result, m_text, sizeof m_text) != MMSYSERR_NOERROR || m_text[0] == 0) {
+    FillUnknown(m_text, "output", result);
+  }
+  m_text[sizeof m_text - 1] = 0;
+}
+
+CMIDIInException::CMIDIInException(MMRESULT result) noexcept : m_text{}, m_result(result) {
+  if (midiInGetErrorTextA(result, m_text, sizeof m_text) != MMSYSERR_NOERROR || m_text[0] == 0) {
+    FillUnknown(m_text, "input", result);
+  }
+  m_text[sizeof m_text - 1] = 0;
+}
+
+}  // namespace midi

@@ -1,0 +1,121 @@
+/*
+ * The test and emulation side of the simulated system.
+ *
+ * The plug-in only ever sees the Win32 functions of <windows.h> and
+ * <mmsystem.h>. Tests, the desk and other tools use this interface to set the
+ * simulated machine up (MIDI devices, faults, timing) and to play the surface:
+ * read what the plug-in sent, send button and wheel input, collect debugger
+ * output. It is a plain C interface so that a Windows build of the simulated
+ * MIDI system can expose the same functions from its own DLL.
+ *
+ * Everything here is thread-safe.
+ */
+#ifndef QUILLMOTE_SIMCTL_H
+#define QUILLMOTE_SIMCTL_H
+
+#include <stddef.h>
+
+#if defined(_WIN32) && defined(SIMCTL_BUILDING)
+#define SIMCTL_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define SIMCTL_API __declspec(dllimport)
+#else
+#define SIMCTL_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Machine set-up ------------------------------------------------------ */
+
+/* Back to a fresh machine: every device removed (open handles become invalid),
+   traffic, debugger lines, faults and call counts cleared, completion delay 0. */
+SIMCTL_API void sim_reset(void);
+
+/* Adds a MIDI device with the given name (cut to 31 bytes) and returns its
+   device id. Ids are assigned in order of addition, per direction, from 0. */
+SIMCTL_API unsigned sim_add_output(const char* name);
+SIMCTL_API unsigned sim_add_input(const char* name);
+
+/* Delay in milliseconds between midiOutLongMsg and the system reading the
+   header's bytes, setting MHDR_DONE and sending MOM_DONE. */
+SIMCTL_API void sim_set_completion_delay(unsigned milliseconds);
+
+/* When nonzero, completion of long messages is held back until released with
+   sim_release_completions(); lets tests control done notifications exactly. */
+SIMCTL_API void sim_hold_completions(int hold);
+/* Completes up to `count` held long messages of the output device, in the order
+   given by `reverse` (0 oldest first, 1 newest first). Returns how many. */
+SIMCTL_API unsigned sim_release_completions(unsigned device, unsigned count, int reverse);
+
+/* ---- Fault injection ----------------------------------------------------- */
+
+/* The named platform function ("midiOutOpen", "CreateEventA", "CreateThread",
+   "RegOpenKeyA", ...) lets `skip` calls succeed and then fails the next `count`
+   calls (0 = every call) with `result`: the return value for functions that
+   return a result code, the GetLastError value for functions that return a
+   handle (they return NULL). */
+SIMCTL_API void sim_fail(const char* function, unsigned result, unsigned skip, unsigned count);
+SIMCTL_API void sim_clear_faults(void);
+/* Calls made to the named platform function since the last reset. */
+SIMCTL_API unsigned sim_call_count(const char* function);
+
+/* ---- Surface side: what the plug-in sent -------------------------------- */
+
+/* Every message an output device received, in the order the plug-in handed
+   them to the system: short messages as their 1 to 3 wire bytes (by status),
+   long messages as the bytes read at completion. */
+SIMCTL_API size_t sim_sent_count(unsigned device);
+/* Copies message `index` into buf (at most cap bytes); returns its length, or
+   0 when there is no such message. */
+SIMCTL_API size_t sim_sent_message(unsigned device, size_t index, unsigned char* buf, size_t cap);
+SIMCTL_API void sim_clear_sent(void);
+
+/* Called on a system thread for every message an output device receives. */
+typedef void (*sim_output_listener)(void* context, unsigned device, const unsigned char* bytes,
+                                    size_t length);
+SIMCTL_API void sim_set_output_listener(sim_output_listener listener, void* context);
+
+/* Waits until no output device has a message in flight. Returns 1 when idle,
+   0 when the timeout passed first. */
+SIMCTL_API int sim_wait_idle(unsigned timeout_milliseconds);
+
+/* Output headers currently prepared (prepared and not yet unprepared), and
+   those handed to the system and not yet done. */
+SIMCTL_API unsigned sim_prepared_headers(void);
+SIMCTL_API unsigned sim_pending_headers(void);
+
+/* Open handles of MIDI devices, both directions. */
+SIMCTL_API unsigned sim_open_devices(void);
+
+/* ---- Surface side: input ------------------------------------------------- */
+
+/* Sends a short message from the surface: MIM_DATA with the packed message
+   and time stamp, delivered on the system's input thread, only while the
+   device is started (as Windows does). With wait nonzero, returns after the
+   callback has returned. Returns 1 when delivered (or queued), 0 when dropped
+   because the device is not started. */
+SIMCTL_API int sim_send_input(unsigned device, unsigned packed, unsigned timestamp, int wait);
+
+/* Delivers any notification (MIM_LONGDATA, MIM_ERROR, ...) with its two
+   parameters to the input device's callback, whatever its state, on the
+   system's input thread; waits until delivered. Returns 0 when the device is
+   not open. */
+SIMCTL_API int sim_deliver_input(unsigned device, unsigned message, size_t param1, size_t param2);
+
+/* Nonzero when the calling thread is one of the simulated system's threads. */
+SIMCTL_API int sim_on_system_thread(void);
+
+/* ---- Debugger output ----------------------------------------------------- */
+
+/* Each OutputDebugStringA call is one entry, as given. */
+SIMCTL_API size_t sim_debug_count(void);
+SIMCTL_API size_t sim_debug_line(size_t index, char* buf, size_t cap);
+SIMCTL_API void sim_debug_clear(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,70 @@
+#include "plugin/exports.h"
+
+#include <cstring>
+
+#include "controller/controller.h"
+
+CMidiReceiveDlg* g_controller = nullptr;
+
+namespace {
+
+// "zvlk" in memory order.
+constexpr uint32_t kVendorCode = 0x6B6C767A;
+constexpr uint32_t kInterfaceVersion = 0x100;
+constexpr char kPluginName[] = "Quillmote";
+
+// Ends the controller: the surface is blanked while the ports are still open,
+// then the ports close with the controller. Nothing may reach the host.
+void EndController() {
+  if (g_controller == nullptr) return;
+  try {
+    g_controller->BlankSurface();
+  } catch (...) {
+    // The surface refused a message; the controller is ended all the same.
+  }
+  delete g_controller;
+  g_controller = nullptr;
+}
+
+}  // namespace
+
+extern "C" int __cdecl QueryController(PluginInfo* info) {
+  if (info == nullptr) return 0;
+  info->vendor = kVendorCode;
+  info->version = kInterfaceVersion;
+  std::memcpy(info->name, kPluginName, sizeof kPluginName);
+  return 1;
+}
+
+extern "C" int __cdecl OpenController(const HostServices* host) {
+  if (host == nullptr) return 0;
+  // A host that opens twice without closing gets the devices back first.
+  EndController();
+  try {
+    g_controller = new CMidiReceiveDlg(host);
+  } catch (...) {
+    g_controller = nullptr;
+    return 0;
+  }
+  try {
+    if (g_controller->Attach() != 0 && !g_controller->NoSurface()) return 1;
+    return 0;
+  } catch (...) {
+    delete g_controller;
+    g_controller = nullptr;
+    return 0;
+  }
+}
+
+extern "C" HostArg __cdecl UpdateController(int32_t code, HostArg first, HostArg second,
+                                            HostArg third) {
+  if (g_controller == nullptr) return 0;
+  try {
+    return g_controller->OnHostUpdate(code, first, second, third);
+  } catch (...) {
+    // A message the surface refused ends this notification, not the host.
+    return first;
+  }
+}
+
+extern "C" void __cdecl CloseController() { EndController(); }
