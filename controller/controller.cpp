@@ -3,6 +3,8 @@
 #include <cstring>
 #include <exception>
 
+#include "bindings/binding_table.h"
+
 namespace {
 
 constexpr char kSurfaceName[] = "Quillmote";
@@ -93,4 +95,10 @@ int32_t CMidiReceiveDlg::FindHostCommand(const char* name) const {
     if (valid != 0 && std::strcmp(buffer, name) == 0) found = index;
   }
   return found;
+}
+
+void CMidiReceiveDlg::RunBinding(int32_t controlId, bool pressed) {
+  const int32_t command = FindBinding(controlId);
+  if (command == -1) return;
+  m_host.RunCommand(command, pressed ? kCommandPressed : kCommandReleased);
 }

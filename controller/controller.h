@@ -4,8 +4,9 @@
 #ifndef QUILLMOTE_CONTROLLER_CONTROLLER_H
 #define QUILLMOTE_CONTROLLER_CONTROLLER_H
 
-#include <mmsystem.h>
 #include <windows.h>
+
+#include <mmsystem.h>
 
 #include <atomic>
 #include <cstddef>
@@ -72,6 +73,10 @@ class CMidiReceiveDlg {
   void ShowLevels(double first, double second);
   void ShowTime(const char* text);
   void ShowWheelMark(BYTE cell, bool shown);
+
+  // Runs the host command bound to the slot with this control id, if any:
+  // status 0x90 on a press, 0x80 on a release.
+  void RunBinding(int32_t controlId, bool pressed);
 
   bool NoSurface() const { return m_noSurface; }
   int32_t CurrentTrack() const { return m_currentTrack.load(); }

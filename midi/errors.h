@@ -4,8 +4,9 @@
 #ifndef QUILLMOTE_MIDI_ERRORS_H
 #define QUILLMOTE_MIDI_ERRORS_H
 
-#include <mmsystem.h>
 #include <windows.h>
+
+#include <mmsystem.h>
 
 #include <exception>
 #include <new>

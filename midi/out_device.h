@@ -5,8 +5,9 @@
 #ifndef QUILLMOTE_MIDI_OUT_DEVICE_H
 #define QUILLMOTE_MIDI_OUT_DEVICE_H
 
-#include <mmsystem.h>
 #include <windows.h>
+
+#include <mmsystem.h>
 
 #include <atomic>
 #include <memory>

@@ -1,7 +1,6 @@
 // Loads the real plug-in DLL the way a host does and checks what the host and
 // the system loader see: the file's format, its imports and exports, its
 // version record and the behaviour of the exports without a surface.
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -10,6 +9,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 
