@@ -27,6 +27,18 @@ void WriteDebugLine(const char* format, const char* argument) {
 CMidiReceiveDlg::CMidiReceiveDlg(const HostServices* host) : m_host(*host) {}
 
 CMidiReceiveDlg::~CMidiReceiveDlg() {
+  // Input ends first: no surface message may reach a controller that is
+  // going away, and the handlers still send through the output port.
+  try {
+    if (m_midiIn.IsOpen()) {
+      if (m_midiIn.IsStarted()) m_midiIn.Stop();
+      m_midiIn.Close();
+    }
+  } catch (...) {
+    // The device would not close. It is stopped; make sure whatever the
+    // system still delivers finds no receiver.
+    m_midiIn.SetReceiver(nullptr);
+  }
   if (m_midiOut.IsOpen()) m_midiOut.Close();
 }
 
@@ -49,7 +61,11 @@ int CMidiReceiveDlg::FindInputDevice() {
   int found = -1;
   for (UINT id = 0; id < midiInGetNumDevs(); ++id) {
     MIDIINCAPSA caps{};
-    if (midiInGetDevCapsA(id, &caps, sizeof caps) != MMSYSERR_NOERROR) continue;
+    try {
+      midi::CMIDIInDevice::GetDevCaps(id, caps);
+    } catch (const std::exception&) {
+      continue;  // A device that can't describe itself can't be the surface.
+    }
     caps.szPname[MAXPNAMELEN - 1] = 0;
     if (IsSurfaceName(caps.szPname)) found = static_cast<int>(id);
   }
@@ -68,7 +84,11 @@ int CMidiReceiveDlg::Attach() {
   try {
     m_midiOut.Open(static_cast<UINT>(output));
     ClearDisplay();
-    // The input port is opened and started here, once the display is clear.
+    // From Start on, the surface's messages reach OnShortMsg on the input
+    // thread, before the commands and bindings below are known.
+    m_midiIn.SetReceiver(this);
+    m_midiIn.Open(static_cast<UINT>(input));
+    m_midiIn.Start();
   } catch (const std::exception& e) {
     WriteDebugLine("Error attaching to Quillmote Midi port %s\n", e.what());
   }

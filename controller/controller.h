@@ -12,7 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "midi/in_device.h"
 #include "midi/out_device.h"
+#include "midi/receiver.h"
 #include "plugin/host_services.h"
 
 // Note numbers of the surface's buttons and lamps.
@@ -44,11 +46,11 @@ enum SurfaceNote : BYTE {
 constexpr BYTE kVolumeMarkCell = 10;
 constexpr BYTE kPanMarkCell = 16;
 
-class CMidiReceiveDlg {
+class CMidiReceiveDlg : public midi::CMIDIReceiver {
  public:
   // Copies the host's record; opens nothing and sends nothing.
   explicit CMidiReceiveDlg(const HostServices* host);
-  virtual ~CMidiReceiveDlg();
+  ~CMidiReceiveDlg() override;
   CMidiReceiveDlg(const CMidiReceiveDlg&) = delete;
   CMidiReceiveDlg& operator=(const CMidiReceiveDlg&) = delete;
 
@@ -73,6 +75,13 @@ class CMidiReceiveDlg {
   void ShowLevels(double first, double second);
   void ShowTime(const char* text);
   void ShowWheelMark(BYTE cell, bool shown);
+
+  // Surface input, on the system's MIDI input thread. OnShortMsg decodes the
+  // buttons and the wheel; nothing it does lets an exception out.
+  void OnLongMsg(const char* bytes, DWORD length, DWORD timeStamp) override;
+  void OnShortMsg(DWORD packed, DWORD timeStamp) override;
+  void OnLongError(const char* bytes, DWORD length, DWORD timeStamp) override;
+  void OnShortError(DWORD packed, DWORD timeStamp) override;
 
   // Runs the host command bound to the slot with this control id, if any:
   // status 0x90 on a press, 0x80 on a release.
@@ -99,6 +108,38 @@ class CMidiReceiveDlg {
   void ShowCurrentTrackName();
   void ScanAny16();
 
+  // Button and wheel input; each handler takes the pressed flag.
+  void DecodeShortMsg(DWORD packed);
+  void OnWheel(int32_t steps);
+  void OnFlag19(bool pressed);
+  void OnFlag16(bool pressed);
+  void OnFlag15(bool pressed);
+  void OnTrackLeft(bool pressed);
+  void OnTrackRight(bool pressed);
+  void OnUndo(bool pressed);
+  void OnAdd(bool pressed);
+  void OnPrev(bool pressed);
+  void OnNext(bool pressed);
+  void OnLoop(bool pressed);
+  void OnIn(bool pressed);
+  void OnOut(bool pressed);
+  void OnRewind(bool pressed);
+  void OnFastForward(bool pressed);
+  void OnStop(bool pressed);
+  void OnPlay(bool pressed);
+  void OnRecord(bool pressed);
+  void OnFootswitch(bool pressed);
+  void OnPunch(bool pressed);
+  void OnShift(bool pressed);
+  // Shared steps of the handlers above.
+  void Act(int32_t code, int32_t value, int32_t track = 0);
+  int32_t ActionTrack() const;
+  int32_t PreviousTrack() const;
+  int32_t NextTrack() const;
+  void ToggleFlag(int32_t code, bool pressed, bool highestOnly);
+  void ActionOrBinding(int32_t code, int32_t controlId, bool pressed);
+  void BindingPerLayer(int32_t plainId, int32_t shiftedId, bool pressed);
+
   bool m_noSurface = false;
   std::atomic<int32_t> m_undoCommand{-1};
   std::atomic<int32_t> m_redoCommand{-1};
@@ -106,11 +147,16 @@ class CMidiReceiveDlg {
   bool m_wheelToPan = false;
   bool m_fineWheel = false;
   bool m_trackKeyHeld = false;
+  // Each track key on its own, so that releasing one of two held keys
+  // leaves the wheel selecting tracks.
+  bool m_trackLeftHeld = false;
+  bool m_trackRightHeld = false;
   HostServices m_host;
   std::atomic<int32_t> m_currentTrack{-1};
   std::atomic<double> m_volume{0.0};
   bool m_loop = false;
   midi::CMIDIOutDevice m_midiOut;
+  midi::CMIDIInDevice m_midiIn;
 };
 
 #endif
