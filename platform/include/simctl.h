@@ -30,7 +30,10 @@ extern "C" {
 /* ---- Machine set-up ------------------------------------------------------ */
 
 /* Back to a fresh machine: every device removed (open handles become invalid),
-   traffic, debugger lines, faults and call counts cleared, completion delay 0. */
+   traffic, debugger lines, faults and call counts cleared, completion delay 0.
+   Also ends holding and removes the output listener. Callbacks still waiting
+   for delivery are dropped; one that is running is waited for. Events and
+   threads of kernel32 are not touched. */
 SIMCTL_API void sim_reset(void);
 
 /* Adds a MIDI device with the given name (cut to 31 bytes) and returns its
@@ -43,10 +46,15 @@ SIMCTL_API unsigned sim_add_input(const char* name);
 SIMCTL_API void sim_set_completion_delay(unsigned milliseconds);
 
 /* When nonzero, completion of long messages is held back until released with
-   sim_release_completions(); lets tests control done notifications exactly. */
+   sim_release_completions(); lets tests control done notifications exactly.
+   Holding applies to messages handed over while it is on; turning it off
+   completes the ones still held, oldest first. */
 SIMCTL_API void sim_hold_completions(int hold);
 /* Completes up to `count` held long messages of the output device, in the order
-   given by `reverse` (0 oldest first, 1 newest first). Returns how many. */
+   given by `reverse` (0 oldest first, 1 newest first). Returns how many.
+   Returns once their MOM_DONE callbacks have returned (at once when called on
+   that device's own system thread). A held message still counts as in flight
+   for midiOutClose and sim_pending_headers. */
 SIMCTL_API unsigned sim_release_completions(unsigned device, unsigned count, int reverse);
 
 /* ---- Fault injection ----------------------------------------------------- */
@@ -55,7 +63,18 @@ SIMCTL_API unsigned sim_release_completions(unsigned device, unsigned count, int
    "RegOpenKeyA", ...) lets `skip` calls succeed and then fails the next `count`
    calls (0 = every call) with `result`: the return value for functions that
    return a result code, the GetLastError value for functions that return a
-   handle (they return NULL). */
+   handle (they return NULL). In detail:
+   - MMRESULT functions return `result`; midiOutOpen and midiInOpen also set
+     the handle to NULL. midiOutGetNumDevs and midiInGetNumDevs report
+     `result` devices. WaitForSingleObject returns `result`.
+   - CreateEventA and CreateThread return NULL, and the BOOL functions
+     (SetEvent, ResetEvent, CloseHandle, GetExitCodeThread,
+     SetThreadPriority, TryEnterCriticalSection) return FALSE, with
+     GetLastError() == `result`; ResumeThread returns (DWORD)-1 likewise.
+   - Functions that cannot fail on Windows (the other critical-section
+     functions, Sleep, GetTickCount, GetCurrentThreadId, Get/SetLastError,
+     OutputDebugStringA, wsprintfA, wvsprintfA) are counted but never fail.
+   A new sim_fail for the same function replaces the previous one. */
 SIMCTL_API void sim_fail(const char* function, unsigned result, unsigned skip, unsigned count);
 SIMCTL_API void sim_clear_faults(void);
 /* Calls made to the named platform function since the last reset. */
@@ -65,7 +84,11 @@ SIMCTL_API unsigned sim_call_count(const char* function);
 
 /* Every message an output device received, in the order the plug-in handed
    them to the system: short messages as their 1 to 3 wire bytes (by status),
-   long messages as the bytes read at completion. */
+   long messages as the bytes read at completion. A message counts as
+   received once everything handed over before it has been: a short message
+   sent while no long message is in flight is received before midiOutShortMsg
+   returns, one sent behind a long message when that completes. A long
+   message ended by midiOutReset is not received at all. */
 SIMCTL_API size_t sim_sent_count(unsigned device);
 /* Copies message `index` into buf (at most cap bytes); returns its length, or
    0 when there is no such message. */
@@ -77,8 +100,10 @@ typedef void (*sim_output_listener)(void* context, unsigned device, const unsign
                                     size_t length);
 SIMCTL_API void sim_set_output_listener(sim_output_listener listener, void* context);
 
-/* Waits until no output device has a message in flight. Returns 1 when idle,
-   0 when the timeout passed first. */
+/* Waits until no output device has a message in flight and every output
+   callback and listener call already due has returned. Held messages don't
+   count: they wait for sim_release_completions. Returns 1 when idle, 0 when
+   the timeout passed first. */
 SIMCTL_API int sim_wait_idle(unsigned timeout_milliseconds);
 
 /* Output headers currently prepared (prepared and not yet unprepared), and
@@ -98,6 +123,16 @@ SIMCTL_API unsigned sim_open_devices(void);
    because the device is not started. */
 SIMCTL_API int sim_send_input(unsigned device, unsigned packed, unsigned timestamp, int wait);
 
+/* Sends a system-exclusive message from the surface while the device is
+   started: the bytes are written into the oldest buffers added with
+   midiInAddBuffer (continuing into the next when one is full), each filled
+   buffer is marked done with its dwBytesRecorded and returned through
+   MIM_LONGDATA with the time stamp. With wait nonzero, returns after the last
+   callback has returned. Returns 1 when the whole message found buffers, 0
+   when it was dropped in whole or in part (not started, no buffers left). */
+SIMCTL_API int sim_send_input_sysex(unsigned device, const unsigned char* bytes, size_t length,
+                                    unsigned timestamp, int wait);
+
 /* Delivers any notification (MIM_LONGDATA, MIM_ERROR, ...) with its two
    parameters to the input device's callback, whatever its state, on the
    system's input thread; waits until delivered. Returns 0 when the device is
@@ -111,6 +146,8 @@ SIMCTL_API int sim_on_system_thread(void);
 
 /* Each OutputDebugStringA call is one entry, as given. */
 SIMCTL_API size_t sim_debug_count(void);
+/* Copies entry `index` into buf as a NUL-terminated text cut to cap bytes;
+   returns the entry's full length, or 0 when there is no such entry. */
 SIMCTL_API size_t sim_debug_line(size_t index, char* buf, size_t cap);
 SIMCTL_API void sim_debug_clear(void);
 

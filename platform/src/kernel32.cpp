@@ -1,0 +1,405 @@
+// kernel32 over the C++ standard library: events, threads and their handles,
+// critical sections, the thread's last error, time, and the debugger output.
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string_view>
+#include <thread>
+
+#include "sim_state.h"
+
+namespace {
+
+using qmsim::Guarded;
+
+thread_local DWORD t_last_error = ERROR_SUCCESS;
+thread_local DWORD t_thread_id = 0;
+
+std::atomic<DWORD> g_next_thread_id{0x100};
+
+// Thread ids are nonzero multiples of four, like the system's.
+DWORD NewThreadId() { return g_next_thread_id.fetch_add(4); }
+
+// A kernel object that can be waited for. Its handles hold it by shared
+// pointer, and so does a wait in progress.
+class Waitable {
+ public:
+  virtual ~Waitable() = default;
+
+  DWORD Wait(DWORD milliseconds) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto ready = [this] { return SignaledLocked(); };
+    if (milliseconds == INFINITE) {
+      changed_.wait(lock, ready);
+    } else if (!changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), ready)) {
+      return WAIT_TIMEOUT;
+    }
+    AcquiredLocked();
+    return WAIT_OBJECT_0;
+  }
+
+ protected:
+  virtual bool SignaledLocked() const = 0;
+  // What a successful wait consumes (an auto-reset event's signal).
+  virtual void AcquiredLocked() {}
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
+class Event : public Waitable {
+ public:
+  Event(bool manual_reset, bool signaled) : manual_reset_(manual_reset), signaled_(signaled) {}
+
+  void Set() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    signaled_ = true;
+    // Every waiter looks again; for an auto-reset event the first one through
+    // takes the signal and the others wait on.
+    changed_.notify_all();
+  }
+
+  void Reset() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    signaled_ = false;
+  }
+
+ private:
+  bool SignaledLocked() const override { return signaled_; }
+  void AcquiredLocked() override {
+    if (!manual_reset_) signaled_ = false;
+  }
+
+  const bool manual_reset_;
+  bool signaled_;
+};
+
+// A thread as a kernel object: signalled once its routine has returned.
+class ThreadObject : public Waitable {
+ public:
+  ThreadObject(DWORD id, bool suspended) : id_(id), suspended_(suspended) {}
+
+  DWORD id() const { return id_; }
+
+  // On the new thread: waits while suspended, then runs the routine.
+  void Run(LPTHREAD_START_ROUTINE start, LPVOID parameter) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return !suspended_; });
+    }
+    const DWORD code = start(parameter);
+    std::lock_guard<std::mutex> lock(mutex_);
+    exit_code_ = code;
+    finished_ = true;
+    changed_.notify_all();
+  }
+
+  DWORD Resume() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const DWORD previous = suspended_ ? 1 : 0;
+    suspended_ = false;
+    changed_.notify_all();
+    return previous;
+  }
+
+  DWORD ExitCode() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return finished_ ? exit_code_ : STILL_ACTIVE;
+  }
+
+ private:
+  bool SignaledLocked() const override { return finished_; }
+
+  const DWORD id_;
+  bool suspended_;
+  bool finished_ = false;
+  DWORD exit_code_ = STILL_ACTIVE;
+};
+
+// The process's handle table. Handle values are never reused, so a stale
+// handle fails cleanly instead of reaching another object.
+class HandleTable {
+ public:
+  HANDLE Add(std::shared_ptr<Waitable> object) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uintptr_t value = next_;
+    next_ += 4;
+    objects_[value] = std::move(object);
+    return reinterpret_cast<HANDLE>(value);
+  }
+
+  std::shared_ptr<Waitable> Find(HANDLE handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = objects_.find(reinterpret_cast<uintptr_t>(handle));
+    return it == objects_.end() ? nullptr : it->second;
+  }
+
+  bool Remove(HANDLE handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return objects_.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<uintptr_t, std::shared_ptr<Waitable>> objects_;
+  uintptr_t next_ = 0x40;
+};
+
+// Never destroyed: detached threads may still close handles while the
+// process exits.
+HandleTable& Handles() {
+  static HandleTable* table = new HandleTable;
+  return *table;
+}
+
+template <class T>
+std::shared_ptr<T> FindAs(HANDLE handle) {
+  return std::dynamic_pointer_cast<T>(Handles().Find(handle));
+}
+
+BOOL Fail(DWORD error) {
+  t_last_error = error;
+  return FALSE;
+}
+
+std::recursive_mutex* MutexOf(LPCRITICAL_SECTION section) {
+  auto* mutex =
+      section != nullptr ? static_cast<std::recursive_mutex*>(section->LockSemaphore) : nullptr;
+  if (mutex == nullptr) {
+    // Using a section that was never initialised (or already deleted) is a
+    // fault of the caller; stop where it happens rather than later.
+    std::fputs("critical section used without InitializeCriticalSection\n", stderr);
+    std::abort();
+  }
+  return mutex;
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- Events and waits ----
+
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCSTR) {
+  return Guarded<HANDLE>(nullptr, [&]() -> HANDLE {
+    if (auto fault = qmsim::EnterCall("CreateEventA")) {
+      t_last_error = *fault;
+      return nullptr;
+    }
+    try {
+      return Handles().Add(std::make_shared<Event>(bManualReset != FALSE, bInitialState != FALSE));
+    } catch (const std::bad_alloc&) {
+      t_last_error = ERROR_NOT_ENOUGH_MEMORY;
+      return nullptr;
+    }
+  });
+}
+
+BOOL WINAPI SetEvent(HANDLE hEvent) {
+  return Guarded<BOOL>(FALSE, [&] {
+    if (auto fault = qmsim::EnterCall("SetEvent")) return Fail(*fault);
+    auto event = FindAs<Event>(hEvent);
+    if (!event) return Fail(ERROR_INVALID_HANDLE);
+    event->Set();
+    return TRUE;
+  });
+}
+
+BOOL WINAPI ResetEvent(HANDLE hEvent) {
+  return Guarded<BOOL>(FALSE, [&] {
+    if (auto fault = qmsim::EnterCall("ResetEvent")) return Fail(*fault);
+    auto event = FindAs<Event>(hEvent);
+    if (!event) return Fail(ERROR_INVALID_HANDLE);
+    event->Reset();
+    return TRUE;
+  });
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  return Guarded<DWORD>(WAIT_FAILED, [&]() -> DWORD {
+    if (auto fault = qmsim::EnterCall("WaitForSingleObject")) return *fault;
+    auto object = Handles().Find(hHandle);
+    if (!object) {
+      t_last_error = ERROR_INVALID_HANDLE;
+      return WAIT_FAILED;
+    }
+    return object->Wait(dwMilliseconds);
+  });
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+  return Guarded<BOOL>(FALSE, [&] {
+    if (auto fault = qmsim::EnterCall("CloseHandle")) return Fail(*fault);
+    // A running thread keeps its object alive and runs on, detached.
+    return Handles().Remove(hObject) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+  });
+}
+
+// ---- Threads ----
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress,
+                           LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId) {
+  return Guarded<HANDLE>(nullptr, [&]() -> HANDLE {
+    if (auto fault = qmsim::EnterCall("CreateThread")) {
+      t_last_error = *fault;
+      return nullptr;
+    }
+    if (lpStartAddress == nullptr) {
+      t_last_error = ERROR_INVALID_PARAMETER;
+      return nullptr;
+    }
+    try {
+      auto thread =
+          std::make_shared<ThreadObject>(NewThreadId(), (dwCreationFlags & CREATE_SUSPENDED) != 0);
+      HANDLE handle = Handles().Add(thread);
+      try {
+        std::thread([thread, lpStartAddress, lpParameter] {
+          t_thread_id = thread->id();
+          thread->Run(lpStartAddress, lpParameter);
+        }).detach();
+      } catch (...) {
+        Handles().Remove(handle);
+        t_last_error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+      }
+      if (lpThreadId != nullptr) *lpThreadId = thread->id();
+      return handle;
+    } catch (const std::bad_alloc&) {
+      t_last_error = ERROR_NOT_ENOUGH_MEMORY;
+      return nullptr;
+    }
+  });
+}
+
+DWORD WINAPI ResumeThread(HANDLE hThread) {
+  return Guarded<DWORD>(static_cast<DWORD>(-1), [&] {
+    if (auto fault = qmsim::EnterCall("ResumeThread")) {
+      t_last_error = *fault;
+      return static_cast<DWORD>(-1);
+    }
+    auto thread = FindAs<ThreadObject>(hThread);
+    if (!thread) {
+      t_last_error = ERROR_INVALID_HANDLE;
+      return static_cast<DWORD>(-1);
+    }
+    return thread->Resume();
+  });
+}
+
+BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
+  return Guarded<BOOL>(FALSE, [&] {
+    if (auto fault = qmsim::EnterCall("GetExitCodeThread")) return Fail(*fault);
+    auto thread = FindAs<ThreadObject>(hThread);
+    if (!thread) return Fail(ERROR_INVALID_HANDLE);
+    if (lpExitCode == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    *lpExitCode = thread->ExitCode();
+    return TRUE;
+  });
+}
+
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int) {
+  return Guarded<BOOL>(FALSE, [&] {
+    if (auto fault = qmsim::EnterCall("SetThreadPriority")) return Fail(*fault);
+    return FindAs<ThreadObject>(hThread) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+  });
+}
+
+DWORD WINAPI GetCurrentThreadId(void) {
+  qmsim::Guarded([] { qmsim::EnterCall("GetCurrentThreadId"); });
+  // Threads that CreateThread did not start get their id on first asking.
+  if (t_thread_id == 0) t_thread_id = NewThreadId();
+  return t_thread_id;
+}
+
+// ---- Last error and time ----
+
+DWORD WINAPI GetLastError(void) {
+  qmsim::Guarded([] { qmsim::EnterCall("GetLastError"); });
+  return t_last_error;
+}
+
+void WINAPI SetLastError(DWORD dwErrCode) {
+  qmsim::Guarded([] { qmsim::EnterCall("SetLastError"); });
+  t_last_error = dwErrCode;
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+  qmsim::Guarded([&] {
+    qmsim::EnterCall("Sleep");
+    if (dwMilliseconds == 0) {
+      std::this_thread::yield();
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+    }
+  });
+}
+
+DWORD WINAPI GetTickCount(void) {
+  qmsim::Guarded([] { qmsim::EnterCall("GetTickCount"); });
+  // Wraps around after 49.7 days, as on Windows.
+  const auto since_start = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<DWORD>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(since_start).count());
+}
+
+// ---- Critical sections ----
+
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  qmsim::Guarded([] { qmsim::EnterCall("InitializeCriticalSection"); });
+  auto* mutex = new (std::nothrow) std::recursive_mutex;
+  if (mutex == nullptr) {
+    std::fputs("out of memory in InitializeCriticalSection\n", stderr);
+    std::abort();
+  }
+  *lpCriticalSection = CRITICAL_SECTION{};
+  lpCriticalSection->LockSemaphore = mutex;
+}
+
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  qmsim::Guarded([] { qmsim::EnterCall("EnterCriticalSection"); });
+  MutexOf(lpCriticalSection)->lock();
+}
+
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  if (auto fault = Guarded<std::optional<unsigned>>(
+          std::nullopt, [] { return qmsim::EnterCall("TryEnterCriticalSection"); })) {
+    return Fail(*fault);
+  }
+  return MutexOf(lpCriticalSection)->try_lock() ? TRUE : FALSE;
+}
+
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  qmsim::Guarded([] { qmsim::EnterCall("LeaveCriticalSection"); });
+  MutexOf(lpCriticalSection)->unlock();
+}
+
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  qmsim::Guarded([] { qmsim::EnterCall("DeleteCriticalSection"); });
+  delete MutexOf(lpCriticalSection);
+  lpCriticalSection->LockSemaphore = nullptr;
+}
+
+// ---- Debugger output ----
+
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
+  qmsim::Guarded([&] {
+    qmsim::EnterCall("OutputDebugStringA");
+    if (lpOutputString == nullptr) return;
+    qmsim::AddDebugLine(lpOutputString);
+    if (std::getenv("QUILLMOTE_DEBUG_STDERR") != nullptr) {
+      std::fputs(lpOutputString, stderr);
+      std::fflush(stderr);
+    }
+  });
+}
+
+}  // extern "C"

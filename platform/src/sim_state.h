@@ -1,0 +1,55 @@
+// The bookkeeping that every simulated system function shares: call counts,
+// injected faults and the debugger's lines. Portable C++ with no Win32 call,
+// so that the MIDI simulation can be built for Windows as well.
+#ifndef QUILLMOTE_PLATFORM_SIM_STATE_H
+#define QUILLMOTE_PLATFORM_SIM_STATE_H
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+namespace qmsim {
+
+// Counts one call of the named platform function and says whether this call
+// is to fail, and with which value (see sim_fail in simctl.h). Every
+// exported platform function starts with it.
+std::optional<unsigned> EnterCall(std::string_view function);
+
+void SetFault(std::string_view function, unsigned result, unsigned skip, unsigned count);
+void ClearFaults();
+unsigned CallCount(std::string_view function);
+void ClearCallCounts();
+
+void AddDebugLine(std::string_view text);
+std::size_t DebugCount();
+// Copies line `index` as a NUL-terminated text cut to cap bytes; returns the
+// line's full length, or 0 when there is no such line.
+std::size_t DebugLine(std::size_t index, char* buf, std::size_t cap);
+void ClearDebugLines();
+
+// Marks the calling thread as one of the simulated system's own threads.
+void MarkSystemThread();
+bool OnSystemThread();
+
+// Runs `body` and turns any exception into `fallback`: no exception may leave
+// an exported function.
+template <class R, class F>
+R Guarded(R fallback, F&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return fallback;
+  }
+}
+
+template <class F>
+void Guarded(F&& body) noexcept {
+  try {
+    body();
+  } catch (...) {
+  }
+}
+
+}  // namespace qmsim
+
+#endif
