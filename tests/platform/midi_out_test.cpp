@@ -1,0 +1,280 @@
+// The simulated MIDI output as the output port relies on it.
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "recorder.h"
+#include "simctl.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+using platform_test::Flags;
+using platform_test::Recorder;
+using Bytes = std::vector<unsigned char>;
+
+// A long message the way the output port builds one.
+struct LongMessage {
+  explicit LongMessage(const std::string& text) : bytes(text.begin(), text.end()), header{} {
+    header.lpData = bytes.data();
+    header.dwBufferLength = static_cast<DWORD>(bytes.size());
+  }
+  std::vector<char> bytes;
+  MIDIHDR header;
+};
+
+class MidiOutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim_reset();
+    device_ = sim_add_output("Quillmote Port");
+  }
+  void TearDown() override { sim_reset(); }
+
+  HMIDIOUT Open() {
+    HMIDIOUT handle = nullptr;
+    EXPECT_EQ(MMSYSERR_NOERROR, midiOutOpen(&handle, device_, (DWORD_PTR)&Recorder::OutProc,
+                                            recorder_.Instance(), CALLBACK_FUNCTION));
+    return handle;
+  }
+
+  void Send(HMIDIOUT handle, LongMessage& message) {
+    ASSERT_EQ(MMSYSERR_NOERROR, midiOutPrepareHeader(handle, &message.header, sizeof(MIDIHDR)));
+    ASSERT_EQ(MMSYSERR_NOERROR, midiOutLongMsg(handle, &message.header, sizeof(MIDIHDR)));
+  }
+
+  std::vector<Bytes> Received() {
+    std::vector<Bytes> messages;
+    for (size_t i = 0; i < sim_sent_count(device_); ++i) {
+      Bytes bytes(sim_sent_message(device_, i, nullptr, 0));
+      sim_sent_message(device_, i, bytes.data(), bytes.size());
+      messages.push_back(bytes);
+    }
+    return messages;
+  }
+
+  static Bytes B(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+  unsigned device_ = 0;
+  Recorder recorder_;
+};
+
+TEST_F(MidiOutTest, DevicesAreFoundByCapsAndOpenedOnce) {
+  sim_add_output("Second device with a name longer than thirty-one bytes");
+  ASSERT_EQ(2u, midiOutGetNumDevs());
+  MIDIOUTCAPSA caps;
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutGetDevCapsA(1, &caps, sizeof caps));
+  EXPECT_EQ(std::string("Second device with a name longe"), caps.szPname);
+  EXPECT_EQ(MMSYSERR_BADDEVICEID, midiOutGetDevCapsA(2, &caps, sizeof caps));
+  EXPECT_EQ(MMSYSERR_INVALPARAM, midiOutGetDevCapsA(0, &caps, sizeof caps - 1));
+
+  HMIDIOUT handle = Open();
+  HMIDIOUT second = nullptr;
+  EXPECT_EQ(MMSYSERR_ALLOCATED, midiOutOpen(&second, device_, 0, 0, CALLBACK_NULL));
+  EXPECT_EQ(MMSYSERR_BADDEVICEID, midiOutOpen(&second, 2, 0, 0, CALLBACK_NULL));
+  EXPECT_EQ(1u, sim_open_devices());
+  EXPECT_EQ(MMSYSERR_NOERROR, midiOutClose(handle));
+  EXPECT_EQ(MMSYSERR_INVALHANDLE, midiOutClose(handle));
+  EXPECT_EQ(0u, sim_open_devices());
+}
+
+TEST_F(MidiOutTest, ErrorTextsAreCutAndUnknownCodesLeaveTheBuffer) {
+  char text[MAXERRORLENGTH];
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutGetErrorTextA(MMSYSERR_ALLOCATED, text, sizeof text));
+  EXPECT_STREQ("The specified resource is already allocated.", text);
+  char cut[8];
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutGetErrorTextA(MMSYSERR_BADDEVICEID, cut, sizeof cut));
+  EXPECT_STREQ("The spe", cut);
+  std::strcpy(text, "untouched");
+  EXPECT_EQ(MMSYSERR_BADERRNUM, midiOutGetErrorTextA(12345, text, sizeof text));
+  EXPECT_STREQ("untouched", text);
+  EXPECT_EQ(MMSYSERR_INVALPARAM, midiOutGetErrorTextA(MMSYSERR_ALLOCATED, nullptr, 10));
+  ASSERT_EQ(MMSYSERR_NOERROR, midiInGetErrorTextA(MIDIERR_STILLPLAYING, text, sizeof text));
+  EXPECT_NE(0u, std::strlen(text));
+}
+
+TEST_F(MidiOutTest, LongMessageCompletesLaterOnTheSystemThread) {
+  sim_set_completion_delay(20);
+  HMIDIOUT handle = Open();
+  LongMessage message("\xF0\x01\x02\xF7");
+  Send(handle, message);
+
+  // The flag is what the port's worker polls from its own thread.
+  const auto deadline = std::chrono::steady_clock::now() + platform_test::kDeadlock;
+  while (!(Flags(message.header) & MHDR_DONE) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  ASSERT_TRUE(Flags(message.header) & MHDR_DONE);
+  EXPECT_FALSE(Flags(message.header) & MHDR_INQUEUE);
+  ASSERT_TRUE(recorder_.WaitFor(MOM_DONE, 1));
+
+  const auto notices = recorder_.Notices();
+  ASSERT_EQ(MOM_OPEN, notices.front().message);
+  const auto& done = notices.back();
+  EXPECT_EQ(MOM_DONE, done.message);
+  EXPECT_EQ(reinterpret_cast<DWORD_PTR>(&message.header), done.param1);
+  EXPECT_TRUE(done.header_flags & MHDR_DONE) << "done is set before MOM_DONE";
+  for (const auto& notice : notices) {
+    EXPECT_NE(std::this_thread::get_id(), notice.thread);
+    EXPECT_TRUE(notice.on_system_thread);
+  }
+  EXPECT_EQ(std::vector<Bytes>{B("\xF0\x01\x02\xF7")}, Received());
+  EXPECT_EQ(MMSYSERR_NOERROR, midiOutUnprepareHeader(handle, &message.header, sizeof(MIDIHDR)));
+  EXPECT_EQ(0u, sim_prepared_headers());
+}
+
+TEST_F(MidiOutTest, BytesAreReadAtCompletionNotAtSend) {
+  sim_hold_completions(1);
+  HMIDIOUT handle = Open();
+  LongMessage message("abc");
+  Send(handle, message);
+  EXPECT_TRUE(Flags(message.header) & MHDR_INQUEUE);
+  EXPECT_FALSE(Flags(message.header) & MHDR_DONE);
+  EXPECT_EQ(1u, sim_pending_headers());
+
+  std::memcpy(message.bytes.data(), "xyz", 3);
+  EXPECT_EQ(1u, sim_release_completions(device_, 10, 0));
+  EXPECT_EQ(1u, recorder_.Count(MOM_DONE)) << "release returns after MOM_DONE";
+  EXPECT_EQ(std::vector<Bytes>{B("xyz")}, Received());
+  EXPECT_EQ(0u, sim_pending_headers());
+}
+
+TEST_F(MidiOutTest, QueuedHeaderCannotBeSentUnpreparedOrClosed) {
+  sim_hold_completions(1);
+  HMIDIOUT handle = Open();
+  LongMessage unprepared("u");
+  EXPECT_EQ(MIDIERR_UNPREPARED, midiOutLongMsg(handle, &unprepared.header, sizeof(MIDIHDR)));
+
+  LongMessage message("m");
+  Send(handle, message);
+  EXPECT_EQ(MIDIERR_STILLPLAYING, midiOutLongMsg(handle, &message.header, sizeof(MIDIHDR)));
+  EXPECT_EQ(MIDIERR_STILLPLAYING, midiOutUnprepareHeader(handle, &message.header, sizeof(MIDIHDR)));
+  EXPECT_EQ(MIDIERR_STILLPLAYING, midiOutClose(handle));
+  EXPECT_EQ(1u, sim_prepared_headers());
+
+  sim_release_completions(device_, 1, 0);
+  EXPECT_EQ(MMSYSERR_NOERROR, midiOutUnprepareHeader(handle, &message.header, sizeof(MIDIHDR)));
+  EXPECT_EQ(MMSYSERR_NOERROR, midiOutClose(handle));
+}
+
+TEST_F(MidiOutTest, ResetMarksQueuedHeadersDoneAtOnceAndSendsNothing) {
+  sim_set_completion_delay(60000);  // nothing completes by itself during the test
+  HMIDIOUT handle = Open();
+  LongMessage first("first"), second("second");
+  Send(handle, first);
+  midiOutShortMsg(handle, 0x7F3C90);  // behind the long messages
+  Send(handle, second);
+  EXPECT_EQ(0u, sim_sent_count(device_));
+
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutReset(handle));
+  EXPECT_TRUE(Flags(first.header) & MHDR_DONE);
+  EXPECT_TRUE(Flags(second.header) & MHDR_DONE);
+  EXPECT_EQ(0u, sim_pending_headers());
+  EXPECT_EQ(1u, sim_call_count("midiOutReset"));
+
+  ASSERT_TRUE(recorder_.WaitFor(MOM_DONE, 2));
+  const auto notices = recorder_.Notices();
+  EXPECT_EQ(reinterpret_cast<DWORD_PTR>(&first.header), notices[1].param1);
+  EXPECT_EQ(reinterpret_cast<DWORD_PTR>(&second.header), notices[2].param1);
+  EXPECT_EQ(std::vector<Bytes>{Bytes({0x90, 0x3C, 0x7F})}, Received());
+}
+
+TEST_F(MidiOutTest, CloseDeliversEverythingBeforeItReturns) {
+  sim_set_completion_delay(60000);
+  HMIDIOUT handle = Open();
+  LongMessage message("m");
+  Send(handle, message);
+  midiOutReset(handle);
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutClose(handle));
+  // Nothing was waited for but the close itself.
+  EXPECT_EQ((std::vector<UINT>{MOM_OPEN, MOM_DONE, MOM_CLOSE}), recorder_.Messages());
+}
+
+TEST_F(MidiOutTest, MessagesAreReceivedInTheOrderTheyWereHandedOver) {
+  sim_hold_completions(1);
+  HMIDIOUT handle = Open();
+  LongMessage a("A"), b("B"), c("C");
+  midiOutShortMsg(handle, 0x00C0);  // program change: two bytes
+  Send(handle, a);
+  Send(handle, b);
+  midiOutShortMsg(handle, 0x0040B0);
+  Send(handle, c);
+  EXPECT_EQ(1u, sim_sent_count(device_));
+
+  // Newest first: C is done, but B and A are still in flight before it.
+  ASSERT_EQ(1u, sim_release_completions(device_, 1, 1));
+  EXPECT_TRUE(Flags(c.header) & MHDR_DONE);
+  EXPECT_FALSE(Flags(a.header) & MHDR_DONE);
+  EXPECT_EQ(1u, sim_sent_count(device_));
+
+  ASSERT_EQ(2u, sim_release_completions(device_, 5, 1));
+  const auto notices = recorder_.Notices();
+  ASSERT_EQ(4u, notices.size());
+  EXPECT_EQ(reinterpret_cast<DWORD_PTR>(&c.header), notices[1].param1);
+  EXPECT_EQ(reinterpret_cast<DWORD_PTR>(&b.header), notices[2].param1);
+  EXPECT_EQ(reinterpret_cast<DWORD_PTR>(&a.header), notices[3].param1);
+  EXPECT_EQ(
+      (std::vector<Bytes>{Bytes({0xC0, 0x00}), B("A"), B("B"), Bytes({0xB0, 0x40, 0x00}), B("C")}),
+      Received());
+}
+
+TEST_F(MidiOutTest, ListenerSeesEveryMessageOnASystemThread) {
+  struct Seen {
+    std::mutex mutex;
+    std::vector<Bytes> messages;
+    bool all_on_system_thread = true;
+  } seen;
+  sim_set_output_listener(
+      [](void* context, unsigned, const unsigned char* bytes, size_t length) {
+        auto* s = static_cast<Seen*>(context);
+        std::lock_guard<std::mutex> lock(s->mutex);
+        s->messages.emplace_back(bytes, bytes + length);
+        s->all_on_system_thread = s->all_on_system_thread && sim_on_system_thread();
+      },
+      &seen);
+  HMIDIOUT handle = Open();
+  LongMessage message("L");
+  midiOutShortMsg(handle, 0x7F0090);
+  Send(handle, message);
+  ASSERT_EQ(1, sim_wait_idle(10000));
+  std::lock_guard<std::mutex> lock(seen.mutex);
+  EXPECT_EQ((std::vector<Bytes>{Bytes({0x90, 0x00, 0x7F}), B("L")}), seen.messages);
+  EXPECT_TRUE(seen.all_on_system_thread);
+}
+
+TEST_F(MidiOutTest, InjectedFaultsSkipThenFailAndAreCounted) {
+  sim_fail("midiOutOpen", MMSYSERR_NOMEM, 1, 1);
+  HMIDIOUT handle = Open();
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutClose(handle));
+  HMIDIOUT failed = reinterpret_cast<HMIDIOUT>(1);
+  EXPECT_EQ(MMSYSERR_NOMEM, midiOutOpen(&failed, device_, 0, 0, CALLBACK_NULL));
+  EXPECT_EQ(nullptr, failed);
+  handle = Open();
+  EXPECT_EQ(3u, sim_call_count("midiOutOpen"));
+
+  sim_fail("midiOutShortMsg", MIDIERR_NOTREADY, 0, 0);
+  EXPECT_EQ(MIDIERR_NOTREADY, midiOutShortMsg(handle, 0x90));
+  EXPECT_EQ(MIDIERR_NOTREADY, midiOutShortMsg(handle, 0x90));
+  sim_fail("midiOutGetNumDevs", 0, 0, 1);
+  EXPECT_EQ(0u, midiOutGetNumDevs());
+  EXPECT_EQ(1u, midiOutGetNumDevs());
+  sim_clear_faults();
+  EXPECT_EQ(MMSYSERR_NOERROR, midiOutShortMsg(handle, 0x90));
+  EXPECT_EQ(0u, sim_call_count("midiInOpen"));
+}
+
+TEST_F(MidiOutTest, ResetOfTheMachineInvalidatesOpenHandles) {
+  HMIDIOUT handle = Open();
+  sim_reset();
+  EXPECT_EQ(0u, sim_open_devices());
+  EXPECT_EQ(MMSYSERR_INVALHANDLE, midiOutShortMsg(handle, 0x90));
+  EXPECT_EQ(0u, midiOutGetNumDevs());
+  EXPECT_EQ(0u, sim_call_count("midiOutOpen"));
+}
+
+}  // namespace
