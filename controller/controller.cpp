@@ -24,7 +24,11 @@ void WriteDebugLine(const char* format, const char* argument) {
 
 }  // namespace
 
-CMidiReceiveDlg::CMidiReceiveDlg(const HostServices* host) : m_host(*host) {}
+CMidiReceiveDlg::CMidiReceiveDlg(const HostServices* host) : m_host(*host) {
+  // The bindings resolve through the commands of the host that opened the
+  // controller; they are loaded only once the surface is attached.
+  m_settingsDlg.SetCommandSource(m_host.CommandCount, m_host.GetCommandName);
+}
 
 CMidiReceiveDlg::~CMidiReceiveDlg() {
   // Input ends first: no surface message may reach a controller that is
@@ -95,7 +99,7 @@ int CMidiReceiveDlg::Attach() {
 
   m_undoCommand = FindHostCommand("Undo (1)");
   m_redoCommand = FindHostCommand("Redo");
-  // The user's bindings are loaded here, once the commands are known.
+  m_settingsDlg.LoadBindings();
 
   try {
     SetLamp(kNoteLoop, m_loop);

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bindings/settings_dlg.h"
 #include "midi/in_device.h"
 #include "midi/out_device.h"
 #include "midi/receiver.h"
@@ -141,6 +142,9 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   void BindingPerLayer(int32_t plainId, int32_t shiftedId, bool pressed);
 
   bool m_noSurface = false;
+  // Never shown: it holds the command source the bindings are resolved
+  // through, and loads them.
+  CUserSettingsDlg m_settingsDlg;
   std::atomic<int32_t> m_undoCommand{-1};
   std::atomic<int32_t> m_redoCommand{-1};
   bool m_shift = false;

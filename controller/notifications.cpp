@@ -90,7 +90,9 @@ HostArg CMidiReceiveDlg::OnHostUpdate(int32_t code, HostArg first, HostArg secon
       ShowPan(static_cast<int32_t>(second));
       break;
     case HostCode::kReloadBindings:
-      // The user's bindings are resolved again here.
+      // The host's command list may have changed: every binding is looked up
+      // again by name.
+      m_settingsDlg.LoadBindings();
       break;
     case HostCode::kLevels: {
       const auto* level1 = reinterpret_cast<const double*>(first);

@@ -1,7 +1,10 @@
 #include "plugin/exports.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
+#include "bindings/settings_dlg.h"
 #include "controller/controller.h"
 
 CMidiReceiveDlg* g_controller = nullptr;
@@ -68,3 +71,24 @@ extern "C" HostArg __cdecl UpdateController(int32_t code, HostArg first, HostArg
 }
 
 extern "C" void __cdecl CloseController() { EndController(); }
+
+extern "C" int __cdecl ConfigureController(int32_t, int32_t, int32_t commandCount,
+                                           HostGetCommandNameFn getCommandName) {
+  // Without a way to list the commands there is nothing to choose from.
+  if (getCommandName == nullptr) return 0;
+  try {
+    std::unique_ptr<CUserSettingsDlg> dialog(new (std::nothrow) CUserSettingsDlg);
+    if (!dialog) {
+      OutputDebugStringA("Couldn't open the Quillmote button bindings: out of memory\n");
+      return -1;
+    }
+    // This host's commands, not necessarily those the controller was opened
+    // with: the slots are resolved through them and shown from them.
+    dialog->SetCommandSource(commandCount, getCommandName);
+    dialog->LoadBindings();
+    return static_cast<int>(dialog->DoModal());
+  } catch (...) {
+    OutputDebugStringA("Couldn't open the Quillmote button bindings\n");
+    return -1;
+  }
+}

@@ -30,6 +30,11 @@ QM_EXPORT int __cdecl OpenController(const HostServices* host);
 QM_EXPORT HostArg __cdecl UpdateController(int32_t code, HostArg first, HostArg second,
                                            HostArg third);
 QM_EXPORT void __cdecl CloseController();
+// Lets the user choose the bindings in a modal dialog, with the host's
+// commands as given here. Returns the dialog's result: IDOK, IDCANCEL, 0 when
+// nothing was shown (no callback), -1 when the dialog could not be shown.
+QM_EXPORT int __cdecl ConfigureController(int32_t unused1, int32_t unused2, int32_t commandCount,
+                                          HostGetCommandNameFn getCommandName);
 }
 
 #endif

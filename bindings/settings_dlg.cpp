@@ -1,0 +1,210 @@
+#include "bindings/settings_dlg.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char kDialogCaption[] = "Quillmote Button Bindings";
+
+const AFX_MSGMAP_ENTRY kNoEntries[] = {{0}};
+
+// A stored name as the registry gives it: a REG_SZ value that fits, with its
+// terminator, in a name buffer. Anything else counts as nothing stored, so
+// the slot takes its default.
+bool ReadStoredName(HKEY key, const char* valueName, char (&name)[kCommandNameSize]) {
+  name[0] = 0;
+  BYTE data[kCommandNameSize] = {};
+  DWORD type = 0;
+  DWORD size = sizeof data;
+  if (RegQueryValueExA(key, valueName, nullptr, &type, data, &size) != ERROR_SUCCESS) return false;
+  if (type != REG_SZ || size > sizeof data) return false;
+  // A value written without its terminator still fits when there is room
+  // for one.
+  const char* text = reinterpret_cast<const char*>(data);
+  const std::size_t length = strnlen(text, size);
+  if (length >= sizeof name) return false;
+  std::memcpy(name, text, length);
+  name[length] = 0;
+  return true;
+}
+
+}  // namespace
+
+CUserSettingsDlg::CUserSettingsDlg() : CDialog(IDD, nullptr) {}
+
+const AFX_MSGMAP* CUserSettingsDlg::GetMessageMap() const {
+  static const AFX_MSGMAP kMap = {CDialog::GetMessageMap(), kNoEntries};
+  return &kMap;
+}
+
+void CUserSettingsDlg::SetCommandSource(int32_t commandCount, HostGetCommandNameFn getCommandName) {
+  m_commandCount = commandCount;
+  m_getCommandName = getCommandName;
+}
+
+bool CUserSettingsDlg::CommandName(int32_t index, char (&name)[kCommandNameSize]) const {
+  name[0] = 0;
+  int32_t valid = 0;
+  m_getCommandName(index, name, static_cast<int32_t>(sizeof name), &valid);
+  // A host that fills the whole buffer still gives a terminated name.
+  name[sizeof name - 1] = 0;
+  return valid != 0;
+}
+
+int32_t CUserSettingsDlg::ResolveCommand(const char* name) const {
+  if (m_getCommandName == nullptr) return -1;
+  for (int32_t index = 0; index < m_commandCount; ++index) {
+    char candidate[kCommandNameSize];
+    if (CommandName(index, candidate) && std::strcmp(candidate, name) == 0) return index;
+  }
+  return -1;
+}
+
+int32_t CUserSettingsDlg::ResolveSlot(const BindingSlot& slot, const char* stored) const {
+  if (stored[0] != 0) {
+    const int32_t index = ResolveCommand(stored);
+    if (index != -1) return index;
+  }
+  return ResolveCommand(slot.m_defaultName);
+}
+
+void CUserSettingsDlg::LoadBindings() {
+  HKEY key = nullptr;
+  const LONG opened = RegOpenKeyA(HKEY_CURRENT_USER, kBindingsKey, &key);
+  // No key is the normal case before the first save; anything else means
+  // the user's bindings exist but could not be read.
+  if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) {
+    char line[1024];
+    wsprintfA(line, "Couldn't read the Quillmote button bindings (error %ld); using the defaults\n",
+              static_cast<long>(opened));
+    OutputDebugStringA(line);
+  }
+  for (BindingSlot& slot : BindingTable) {
+    char stored[kCommandNameSize] = {};
+    if (opened == ERROR_SUCCESS) ReadStoredName(key, slot.m_valueName, stored);
+    // One store per slot: an input on the other thread sees the old binding
+    // or the new one, never a passing "none".
+    slot.m_commandIndex = ResolveSlot(slot, stored);
+  }
+  if (opened == ERROR_SUCCESS) RegCloseKey(key);
+}
+
+bool CUserSettingsDlg::BoxText(HWND box, char (&text)[kCommandNameSize]) const {
+  text[0] = 0;
+  if (box == nullptr) return true;
+  const LRESULT selected = SendMessageA(box, CB_GETCURSEL, 0, 0);
+  if (selected != CB_ERR) {
+    const LRESULT length = SendMessageA(box, CB_GETLBTEXTLEN, static_cast<WPARAM>(selected), 0);
+    if (length >= 0 && static_cast<std::size_t>(length) < sizeof text) {
+      SendMessageA(box, CB_GETLBTEXT, static_cast<WPARAM>(selected),
+                   reinterpret_cast<LPARAM>(text));
+      text[sizeof text - 1] = 0;
+      return true;
+    }
+  }
+  // No item chosen: what the user typed into the edit field, if anything.
+  if (GetWindowTextLengthA(box) >= static_cast<int>(sizeof text)) return false;
+  GetWindowTextA(box, text, static_cast<int>(sizeof text));
+  text[sizeof text - 1] = 0;
+  return true;
+}
+
+LONG CUserSettingsDlg::SaveBindings() {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  char noClass[] = "";
+  const LONG created = RegCreateKeyExA(HKEY_CURRENT_USER, kBindingsKey, 0, noClass, 0,
+                                       KEY_ALL_ACCESS, nullptr, &key, &disposition);
+  if (created != ERROR_SUCCESS) return created;
+  LONG result = ERROR_SUCCESS;
+  for (BindingSlot& slot : BindingTable) {
+    char name[kCommandNameSize];
+    if (!BoxText(GetDlgItem(slot.m_controlId), name)) name[0] = 0;
+    const LONG stored =
+        RegSetValueExA(key, slot.m_valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
+                       static_cast<DWORD>(std::strlen(name) + 1));
+    if (stored != ERROR_SUCCESS && result == ERROR_SUCCESS) result = stored;
+    // The slot takes what a later load of this name gives, so that the
+    // running bindings and the stored ones never disagree.
+    slot.m_commandIndex = ResolveSlot(slot, name);
+  }
+  RegCloseKey(key);
+  return result;
+}
+
+void CUserSettingsDlg::FillBox(const BindingSlot& slot) {
+  HWND box = GetDlgItem(slot.m_controlId);
+  if (box == nullptr) return;
+  const int32_t current = slot.m_commandIndex.load();
+  char currentName[kCommandNameSize] = {};
+  for (int32_t index = 0; index < m_commandCount; ++index) {
+    char name[kCommandNameSize];
+    if (!CommandName(index, name)) continue;
+    SendMessageA(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    if (index == current) std::memcpy(currentName, name, sizeof name);
+  }
+  if (currentName[0] == 0) return;
+  // The box's own search ignores letter case, so among names that differ
+  // only in case it picks the first in sorted order.
+  const LRESULT found = SendMessageA(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                     reinterpret_cast<LPARAM>(currentName));
+  if (found != CB_ERR) SendMessageA(box, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
+}
+
+BOOL CUserSettingsDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  if (m_getCommandName == nullptr) {
+    EndDialog(0);
+    return TRUE;
+  }
+  for (const BindingSlot& slot : BindingTable) FillBox(slot);
+  return TRUE;
+}
+
+HWND CUserSettingsDlg::FindUnknownName(char (&text)[kCommandNameSize]) const {
+  for (const BindingSlot& slot : BindingTable) {
+    HWND box = GetDlgItem(slot.m_controlId);
+    if (box == nullptr || SendMessageA(box, CB_GETCURSEL, 0, 0) != CB_ERR) continue;
+    if (!BoxText(box, text)) {
+      GetWindowTextA(box, text, static_cast<int>(sizeof text));
+      return box;
+    }
+    if (text[0] != 0 && ResolveCommand(text) == -1) return box;
+  }
+  text[0] = 0;
+  return nullptr;
+}
+
+void CUserSettingsDlg::TellUser(const char* message) const {
+  OutputDebugStringA(message);
+  OutputDebugStringA("\n");
+  MessageBoxA(GetSafeHwnd(), message, kDialogCaption, MB_OK | MB_ICONWARNING);
+}
+
+void CUserSettingsDlg::OnOK() {
+  // A typed name must be one the host knows: storing it would silently give
+  // the button its default command instead.
+  char typed[kCommandNameSize];
+  if (HWND box = FindUnknownName(typed)) {
+    char message[512];
+    wsprintfA(message,
+              "\"%s\" is not the name of a command. Choose a command from the list, or "
+              "clear the box to use the button's default command.",
+              typed);
+    TellUser(message);
+    SetFocus(box);
+    return;
+  }
+  const LONG error = SaveBindings();
+  if (error != ERROR_SUCCESS) {
+    // The choices stay on screen, so the user can try again or cancel.
+    char message[512];
+    wsprintfA(message,
+              "The button bindings could not be saved (registry error %ld). Press OK to try "
+              "again, or Cancel to keep the bindings as they were.",
+              static_cast<long>(error));
+    TellUser(message);
+    return;
+  }
+  CDialog::OnOK();
+}

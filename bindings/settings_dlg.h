@@ -1,0 +1,71 @@
+// The user's bindings: where they are stored, how a stored name becomes a
+// host command index, and the dialog in which the user chooses them.
+//
+// Every object of this class works on the one module-wide BindingTable. The
+// controller keeps one that is never shown, to load the bindings; the host's
+// configuration request shows another.
+#ifndef QUILLMOTE_BINDINGS_SETTINGS_DLG_H
+#define QUILLMOTE_BINDINGS_SETTINGS_DLG_H
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "bindings/binding_table.h"
+#include "framework/dialog.h"
+#include "plugin/host_services.h"
+
+// Where the bindings live, under HKEY_CURRENT_USER.
+constexpr char kBindingsKey[] = "Software\\Harrowgate\\QuillmoteVelloran";
+
+// Command names travel through buffers of this size, terminator included.
+constexpr std::size_t kCommandNameSize = 128;
+
+class CUserSettingsDlg : public CDialog {
+ public:
+  enum { IDD = 1000 };
+
+  CUserSettingsDlg();
+
+  // Where command names come from. Every user of the object sets it first.
+  void SetCommandSource(int32_t commandCount, HostGetCommandNameFn getCommandName);
+
+  // Index of the first valid host command named exactly `name`, or -1.
+  int32_t ResolveCommand(const char* name) const;
+
+  // Sets every slot from its stored name, or its default name when nothing
+  // usable is stored or the stored name names no command.
+  void LoadBindings();
+
+  // Stores the name in each of the dialog's sixteen boxes and rebinds the
+  // slots. Needs the dialog on screen. Returns ERROR_SUCCESS, or the first
+  // registry error; when the key cannot be opened nothing is stored and no
+  // slot changes.
+  LONG SaveBindings();
+
+ protected:
+  const AFX_MSGMAP* GetMessageMap() const override;
+  BOOL OnInitDialog() override;
+  void OnOK() override;
+
+ private:
+  // The host's name of command `index` in `name`, always terminated; false
+  // when the host says the index is not a valid command.
+  bool CommandName(int32_t index, char (&name)[kCommandNameSize]) const;
+  // The index a slot takes for a stored name: the name's command, else the
+  // slot's default command, else -1.
+  int32_t ResolveSlot(const BindingSlot& slot, const char* stored) const;
+  void FillBox(const BindingSlot& slot);
+  // What a box holds at OK: its selected item, or else what was typed into
+  // its edit field. False when the typed text is too long to be a name.
+  bool BoxText(HWND box, char (&text)[kCommandNameSize]) const;
+  // The first box holding typed text that names no command, or null.
+  HWND FindUnknownName(char (&text)[kCommandNameSize]) const;
+  void TellUser(const char* message) const;
+
+  int32_t m_commandCount = 0;
+  HostGetCommandNameFn m_getCommandName = nullptr;
+};
+
+#endif
