@@ -151,6 +151,59 @@ SIMCTL_API size_t sim_debug_count(void);
 SIMCTL_API size_t sim_debug_line(size_t index, char* buf, size_t cap);
 SIMCTL_API void sim_debug_clear(void);
 
+/* ---- The user at the screen: dialogs and message boxes ------------------
+   Windows are the HWNDs of <windows.h>, passed here as void*. The dialog is
+   read through the ordinary functions (GetWindowTextA, GetDlgItem,
+   GetWindow, GetClassNameA, GetWindowLongA, SendMessageA with CB_GETCOUNT,
+   CB_GETLBTEXT, CB_GETCURSEL, ...); the functions below act as its user.
+   None of this is cleared by sim_reset; sim_user_reset clears it. */
+
+/* Called on the dialog's own thread whenever a modal dialog has been
+   initialised and waits for its user, with the dialog's window. When it
+   returns with the dialog still open, or when no script is set, the user
+   presses Escape. Null removes the script. */
+typedef void (*sim_dialog_script)(void* context, void* dialog);
+SIMCTL_API void sim_set_dialog_script(sim_dialog_script script, void* context);
+
+/* Picks list item `index` of a combo box from its dropped-down list: the
+   item is selected and shown in the edit field, and the dialog is told
+   (CBN_SELCHANGE). Returns 0 for a window that is not a combo box or an
+   index outside the list. */
+SIMCTL_API int sim_user_choose(void* combo, int index);
+/* Types `text` into a control, replacing what its edit field held; in a
+   combo box this drops the list's selection (CBN_EDITCHANGE). */
+SIMCTL_API int sim_user_type(void* control, const char* text);
+/* Clicks the dialog's push button with this id (WM_COMMAND, BN_CLICKED).
+   Returns 0 when there is no such button or it is disabled. */
+SIMCTL_API int sim_user_click(void* dialog, int id);
+/* Presses a key in the dialog: VK_RETURN (0x0D) works the default push
+   button (IDOK when there is none), VK_ESCAPE (0x1B) sends IDCANCEL. */
+SIMCTL_API int sim_user_key(void* dialog, int virtual_key);
+/* Clicks the caption's close box: WM_CLOSE, which a dialog that does not
+   handle it turns into IDCANCEL. */
+SIMCTL_API int sim_user_close(void* dialog);
+
+/* A window's position and size in dialog units, as its template gave them.
+   Returns 0 for a window that does not exist. */
+SIMCTL_API int sim_window_rect(void* window, int* x, int* y, int* cx, int* cy);
+/* The dialog's font as its template gave it: the face name into buf (cut to
+   cap bytes); returns the point size, 0 when it has none. */
+SIMCTL_API int sim_dialog_font(void* dialog, char* buf, size_t cap);
+/* Modal dialogs started since sim_user_reset, and the windows that exist. */
+SIMCTL_API unsigned sim_dialog_count(void);
+SIMCTL_API unsigned sim_window_count(void);
+
+/* Message boxes shown since sim_user_reset, each as its caption, a line
+   feed and its text. Copies entry `index` cut to cap bytes; returns its full
+   length, or 0 when there is no such entry. */
+SIMCTL_API size_t sim_message_box_count(void);
+SIMCTL_API size_t sim_message_box_text(size_t index, char* buf, size_t cap);
+/* What the user answers every message box with (IDOK, 1, until set). */
+SIMCTL_API void sim_set_message_box_answer(int answer);
+
+/* No script, no dialogs or message boxes counted, the answer IDOK. */
+SIMCTL_API void sim_user_reset(void);
+
 #ifdef __cplusplus
 }
 #endif

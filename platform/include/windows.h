@@ -233,6 +233,9 @@ WINUSERAPI int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist);
 #define wsprintf wsprintfA
 #define wvsprintf wvsprintfA
 
+#include <winreg.h>
+#include <winuser.h>
+
 #ifndef WIN32_LEAN_AND_MEAN
 #include <mmsystem.h>
 #endif
