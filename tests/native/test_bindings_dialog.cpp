@@ -1,0 +1,331 @@
+// The bindings dialog as its user meets it, built by the headless engine
+// from the same template 1000 that the Windows build carries.
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "bindings_fixture.h"
+
+namespace {
+
+using bindtest::BindingsTest;
+using bindtest::Choose;
+using bindtest::DialogUser;
+using bindtest::Items;
+using bindtest::Selected;
+using bindtest::Slot;
+
+constexpr std::size_t kIn = 0;
+constexpr std::size_t kShiftPlay = 13;
+
+struct Control {
+  const char* className;
+  int id;
+  int x, y, cx, cy;
+  DWORD style;
+  const char* text;
+};
+
+constexpr DWORD kBox = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWN | CBS_SORT;
+constexpr DWORD kLabel = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT;
+
+const Control kTemplate[] = {
+    {"ComboBox", 1001, 7, 16, 167, 78, kBox, ""},
+    {"ComboBox", 1000, 188, 16, 167, 78, kBox, ""},
+    {"ComboBox", 1003, 7, 45, 167, 78, kBox, ""},
+    {"ComboBox", 1002, 188, 45, 167, 78, kBox, ""},
+    {"ComboBox", 1005, 7, 74, 167, 78, kBox, ""},
+    {"ComboBox", 1004, 188, 74, 167, 78, kBox, ""},
+    {"ComboBox", 1007, 7, 103, 167, 78, kBox, ""},
+    {"ComboBox", 1008, 188, 103, 167, 78, kBox, ""},
+    {"ComboBox", 1006, 7, 132, 167, 78, kBox, ""},
+    {"ComboBox", 1009, 188, 132, 167, 78, kBox, ""},
+    {"ComboBox", 1015, 7, 161, 167, 78, kBox, ""},
+    {"ComboBox", 1010, 188, 161, 167, 78, kBox, ""},
+    {"ComboBox", 1011, 7, 190, 167, 78, kBox, ""},
+    {"ComboBox", 1012, 188, 190, 167, 78, kBox, ""},
+    {"ComboBox", 1013, 7, 219, 167, 78, kBox, ""},
+    {"ComboBox", 1014, 188, 219, 167, 78, kBox, ""},
+    {"Button", IDOK, 215, 252, 50, 14, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, "OK"},
+    {"Button", IDCANCEL, 306, 252, 50, 14, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+     "Cancel"},
+    {"Static", -1, 188, 8, 30, 8, kLabel, "Shift + IN"},
+    {"Static", -1, 7, 8, 8, 8, kLabel, "IN"},
+    {"Static", -1, 188, 37, 38, 8, kLabel, "Shift + OUT"},
+    {"Static", -1, 7, 37, 16, 8, kLabel, "OUT"},
+    {"Static", -1, 188, 66, 48, 8, kLabel, "Shift + PUNCH"},
+    {"Static", -1, 7, 66, 26, 8, kLabel, "PUNCH"},
+    {"Static", -1, 7, 124, 54, 8, kLabel, "Shift + TRACK-R"},
+    {"Static", -1, 7, 95, 53, 8, kLabel, "Shift + TRACK-L"},
+    {"Static", -1, 188, 95, 42, 8, kLabel, "Shift + PREV"},
+    {"Static", -1, 188, 124, 42, 8, kLabel, "Shift + NEXT"},
+    {"Static", -1, 188, 153, 38, 8, kLabel, "Shift + ADD"},
+    {"Static", -1, 188, 182, 44, 8, kLabel, "Shift + FFWD"},
+    {"Static", -1, 7, 211, 41, 8, kLabel, "Shift + PLAY"},
+    {"Static", -1, 7, 153, 35, 8, kLabel, "Footswitch"},
+    {"Static", -1, 7, 182, 41, 8, kLabel, "Shift + RWD"},
+    {"Static", -1, 188, 211, 54, 8, kLabel, "Shift + RECORD"},
+    {"Static", -1, 7, 257, 114, 14, kLabel, nullptr},  // "v1.0.3  -  " and a web address
+};
+
+std::string Text(HWND window) {
+  char text[256] = {};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+class BindingsDialog : public BindingsTest {
+ protected:
+  INT_PTR Show() { return Dialog().DoModal(); }
+};
+
+// ---- The template ----
+
+TEST_F(BindingsDialog, IsBuiltFromTemplate1000AsTabled) {
+  m_host.SetCommands({"Zoom"});
+  bindtest::SetAllSlots(-1);
+  DialogUser user([](HWND dialog) {
+    EXPECT_EQ(Text(dialog), "Quillmote Button Bindings");
+    char font[64] = {};
+    EXPECT_EQ(sim_dialog_font(dialog, font, sizeof font), 8);
+    EXPECT_STREQ(font, "MS Sans Serif");
+    int x = -1, y = -1, cx = 0, cy = 0;
+    ASSERT_TRUE(sim_window_rect(dialog, &x, &y, &cx, &cy));
+    EXPECT_EQ((std::vector<int>{x, y, cx, cy}), (std::vector<int>{0, 0, 363, 273}));
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(dialog, GWL_STYLE)),
+              static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT));
+
+    HWND control = GetWindow(dialog, GW_CHILD);
+    for (const Control& expected : kTemplate) {
+      ASSERT_NE(control, nullptr) << "missing control " << expected.id;
+      char className[32] = {};
+      GetClassNameA(control, className, sizeof className);
+      EXPECT_STREQ(className, expected.className) << expected.id;
+      EXPECT_EQ(GetDlgCtrlID(control), expected.id);
+      EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE)), expected.style)
+          << expected.id;
+      ASSERT_TRUE(sim_window_rect(control, &x, &y, &cx, &cy));
+      EXPECT_EQ((std::vector<int>{x, y, cx, cy}),
+                (std::vector<int>{expected.x, expected.y, expected.cx, expected.cy}))
+          << expected.id << " " << (expected.text ? expected.text : "footer");
+      if (expected.className == std::string("ComboBox")) {
+        EXPECT_EQ(Text(control), "") << expected.id;
+      } else if (expected.text != nullptr) {
+        EXPECT_EQ(Text(control), expected.text);
+      } else {
+        EXPECT_EQ(Text(control).rfind("v1.0.3  -  ", 0), 0u) << Text(control);
+        EXPECT_GT(Text(control).size(), std::string("v1.0.3  -  ").size());
+      }
+      control = GetWindow(control, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(control, nullptr) << "more than 35 controls";
+    // Initialisation leaves the focus on the first box.
+    EXPECT_EQ(GetFocus(), GetDlgItem(dialog, 1001));
+  });
+  EXPECT_EQ(Show(), IDCANCEL);
+  EXPECT_EQ(user.Runs(), 1);
+  EXPECT_EQ(sim_window_count(), 0u);
+}
+
+TEST_F(BindingsDialog, EveryBoxBelongsToTheSlotOfItsId) {
+  for (const BindingSlot& slot : BindingTable) {
+    const auto match = std::find_if(std::begin(kTemplate), std::end(kTemplate),
+                                    [&](const Control& c) { return c.id == slot.m_controlId; });
+    EXPECT_NE(match, std::end(kTemplate)) << slot.m_controlId;
+  }
+}
+
+// ---- Filling ----
+
+TEST_F(BindingsDialog, ListsEveryValidCommandSortedWithTheSlotsCommandSelected) {
+  m_host.SetCommands({"Zoom", "Hidden", "Add", "Mark"});
+  m_host.SetCommandValid(1, false);
+  bindtest::SetAllSlots(0);
+  BindingTable[kIn].m_commandIndex = 3;          // Mark
+  BindingTable[kShiftPlay].m_commandIndex = -1;  // unbound
+  BindingTable[1].m_commandIndex = 1;            // no longer a valid command
+  m_host.ClearCalls();
+  DialogUser user([](HWND dialog) {
+    for (const BindingSlot& slot : BindingTable) {
+      EXPECT_EQ(Items(GetDlgItem(dialog, slot.m_controlId)),
+                (std::vector<std::string>{"Add", "Mark", "Zoom"}))
+          << slot.m_controlId;
+    }
+    EXPECT_EQ(Selected(GetDlgItem(dialog, 1001)), "Mark");
+    EXPECT_EQ(Text(GetDlgItem(dialog, 1001)), "Mark");
+    EXPECT_EQ(Selected(GetDlgItem(dialog, 1013)), "<none>");
+    EXPECT_EQ(Text(GetDlgItem(dialog, 1013)), "");
+    EXPECT_EQ(Selected(GetDlgItem(dialog, 1003)), "<none>");
+    EXPECT_EQ(Selected(GetDlgItem(dialog, 1000)), "Zoom");
+  });
+  EXPECT_EQ(Show(), IDCANCEL);
+  // One name request per command and box.
+  EXPECT_EQ(m_host.GetNameCalls(), 16 * 4);
+}
+
+TEST_F(BindingsDialog, NamesDifferingInCaseSelectTheFirstInSortedOrder) {
+  m_host.SetCommands({"mark", "Mark", "Zoom"});
+  bindtest::SetAllSlots(2);
+  BindingTable[kIn].m_commandIndex = 1;
+  BindingTable[1].m_commandIndex = 0;
+  DialogUser user([](HWND dialog) {
+    for (int id : {1001, 1003}) {
+      HWND box = GetDlgItem(dialog, id);
+      const std::vector<std::string> items = Items(box);
+      ASSERT_EQ(items.size(), 3u);
+      const LRESULT selected = SendMessageA(box, CB_GETCURSEL, 0, 0);
+      // Whichever spelling stands first is the one the case-blind search finds.
+      EXPECT_EQ(selected, 0) << id;
+      EXPECT_EQ(items[2], "Zoom");
+    }
+  });
+  EXPECT_EQ(Show(), IDCANCEL);
+}
+
+TEST_F(BindingsDialog, WithoutCommandsTheBoxesStayEmpty) {
+  m_dialog.SetCommandSource(0, m_host.Services().GetCommandName);
+  DialogUser user([](HWND dialog) {
+    for (const BindingSlot& slot : BindingTable) {
+      EXPECT_EQ(SendMessageA(GetDlgItem(dialog, slot.m_controlId), CB_GETCOUNT, 0, 0), 0);
+    }
+  });
+  EXPECT_EQ(m_dialog.DoModal(), IDCANCEL);
+}
+
+TEST_F(BindingsDialog, WithoutACallbackItEndsAtOnceAskingNothing) {
+  m_dialog.SetCommandSource(5, nullptr);
+  DialogUser user([](HWND) { ADD_FAILURE() << "the user saw the dialog"; });
+  EXPECT_EQ(m_dialog.DoModal(), 0);
+  EXPECT_EQ(m_host.GetNameCalls(), 0);
+}
+
+// ---- OK and Cancel ----
+
+class Closing : public BindingsDialog {
+ protected:
+  void SetUp() override {
+    std::vector<std::string> commands = {"Zoom Full", "Undo (1)", "zoom full"};
+    for (const std::string& name : bindtest::DefaultNames()) commands.push_back(name);
+    m_host.SetCommands(commands);
+    Dialog().LoadBindings();
+  }
+};
+
+TEST_F(Closing, OkStoresEveryBoxAndRebindsAtOnce) {
+  DialogUser user([](HWND dialog) {
+    EXPECT_TRUE(Choose(dialog, 1013, "Zoom Full"));
+    EXPECT_TRUE(sim_user_click(dialog, IDOK));
+  });
+  EXPECT_EQ(Show(), IDOK);
+  const bindtest::Stored stored = bindtest::Read("Shift Play");
+  EXPECT_EQ(stored.result, ERROR_SUCCESS);
+  EXPECT_EQ(stored.type, static_cast<DWORD>(REG_SZ));
+  // Nine characters and the terminator.
+  EXPECT_EQ(stored.data, (std::vector<BYTE>{'Z', 'o', 'o', 'm', ' ', 'F', 'u', 'l', 'l', 0}));
+  EXPECT_EQ(Slot(kShiftPlay), 0);
+  // Unchanged boxes are stored again, each with its own name.
+  for (std::size_t row = 0; row < kBindingCount; ++row) {
+    if (row == kShiftPlay) continue;
+    EXPECT_EQ(bindtest::Read(BindingTable[row].m_valueName).Text(),
+              BindingTable[row].m_defaultName);
+    EXPECT_EQ(Slot(row), static_cast<int32_t>(3 + row));
+  }
+  EXPECT_TRUE(bindtest::MessageBoxes().empty());
+}
+
+TEST_F(Closing, EnterIsOkAndEscapeOrTheCloseBoxIsCancel) {
+  DialogUser enter([](HWND dialog) { sim_user_key(dialog, VK_RETURN); });
+  EXPECT_EQ(Show(), IDOK);
+  EXPECT_TRUE(bindtest::KeyExists());
+}
+
+TEST_F(Closing, CancelStoresNothingAndKeepsTheLoadedBindings) {
+  for (auto close :
+       {+[](HWND d) { sim_user_click(d, IDCANCEL); }, +[](HWND d) { sim_user_key(d, VK_ESCAPE); },
+        +[](HWND d) { sim_user_close(d); }}) {
+    DialogUser user([&](HWND dialog) {
+      Choose(dialog, 1013, "Undo (1)");
+      close(dialog);
+    });
+    EXPECT_EQ(Show(), IDCANCEL);
+    EXPECT_FALSE(bindtest::KeyExists());
+    EXPECT_EQ(Slot(kShiftPlay), static_cast<int32_t>(3 + kShiftPlay));
+  }
+}
+
+TEST_F(Closing, ATypedCommandNameBindsAndAnEmptyBoxFallsBackToTheDefault) {
+  DialogUser user([](HWND dialog) {
+    EXPECT_TRUE(sim_user_type(GetDlgItem(dialog, 1013), "Undo (1)"));
+    EXPECT_EQ(SendMessageA(GetDlgItem(dialog, 1013), CB_GETCURSEL, 0, 0), CB_ERR);
+    EXPECT_TRUE(sim_user_type(GetDlgItem(dialog, 1001), ""));
+    sim_user_click(dialog, IDOK);
+  });
+  EXPECT_EQ(Show(), IDOK);
+  EXPECT_EQ(bindtest::Read("Shift Play").Text(), "Undo (1)");
+  EXPECT_EQ(Slot(kShiftPlay), 1);
+  EXPECT_EQ(bindtest::Read("In").data, std::vector<BYTE>{0});
+  // The running binding already is what any later load gives.
+  EXPECT_EQ(Slot(kIn), static_cast<int32_t>(3 + kIn));
+  m_dialog.LoadBindings();
+  EXPECT_EQ(Slot(kIn), static_cast<int32_t>(3 + kIn));
+  EXPECT_EQ(Slot(kShiftPlay), 1);
+}
+
+TEST_F(Closing, ATypedNameNoCommandHasIsRefusedAndTheDialogStaysOpen) {
+  int attempts = 0;
+  DialogUser user([&](HWND dialog) {
+    HWND box = GetDlgItem(dialog, 1013);
+    sim_user_type(box, "Zoom Inn");
+    sim_user_click(dialog, IDOK);
+    ++attempts;
+    ASSERT_TRUE(IsWindow(dialog));  // still open
+    EXPECT_EQ(GetFocus(), box);
+    // Case matters for command names: this is not "Zoom Full" either.
+    sim_user_type(box, "ZOOM FULL ");
+    sim_user_click(dialog, IDOK);
+    sim_user_type(box, "Zoom Full");
+    sim_user_click(dialog, IDOK);
+  });
+  EXPECT_EQ(Show(), IDOK);
+  EXPECT_EQ(attempts, 1);
+  const std::vector<std::string> boxes = bindtest::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(
+      boxes[0].rfind("Quillmote Button Bindings\n\"Zoom Inn\" is not the name of a command", 0), 0u)
+      << boxes[0];
+  EXPECT_EQ(bindtest::Read("Shift Play").Text(), "Zoom Full");
+}
+
+TEST_F(Closing, AFailedSaveIsToldAndLeavesStoreAndBindingsAsTheyWere) {
+  sim_fail("RegCreateKeyExA", ERROR_ACCESS_DENIED, 0, 1);
+  DialogUser user([](HWND dialog) {
+    Choose(dialog, 1013, "Undo (1)");
+    sim_user_click(dialog, IDOK);
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_EQ(Selected(GetDlgItem(dialog, 1013)), "Undo (1)");  // the choice is still there
+    EXPECT_FALSE(bindtest::KeyExists());
+    EXPECT_EQ(Slot(kShiftPlay), static_cast<int32_t>(3 + kShiftPlay));
+    sim_user_click(dialog, IDOK);  // tried again, now it works
+  });
+  EXPECT_EQ(Show(), IDOK);
+  const std::vector<std::string> boxes = bindtest::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("could not be saved (registry error 5)"), std::string::npos);
+  EXPECT_EQ(bindtest::Read("Shift Play").Text(), "Undo (1)");
+  EXPECT_EQ(Slot(kShiftPlay), 1);
+}
+
+TEST_F(Closing, AValueThatFailsToStoreIsToldAndTheOthersAreStored) {
+  sim_fail("RegSetValueExA", ERROR_WRITE_FAULT, 3, 1);  // the fourth slot, "Shift Out"
+  DialogUser user([](HWND dialog) {
+    sim_user_click(dialog, IDOK);
+    sim_user_click(dialog, IDCANCEL);
+  });
+  EXPECT_EQ(Show(), IDCANCEL);
+  ASSERT_EQ(bindtest::MessageBoxes().size(), 1u);
+  EXPECT_EQ(bindtest::Read("Shift Out").result, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(bindtest::Read("Footswitch").Text(), "Record/Stop toggle");
+}
+
+}  // namespace
