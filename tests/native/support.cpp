@@ -226,9 +226,11 @@ std::vector<std::string> SimSurface::DebugLines() const {
 }
 
 Bytes Lcd(uint8_t firstCell, const std::string& cells) {
-  Bytes bytes = {0xF0, 0x00, 0x01, 0x40, 0x10, 0x00, firstCell};
-  bytes.insert(bytes.end(), cells.begin(), cells.end());
-  bytes.push_back(0xF7);
+  Bytes bytes(cells.size() + 8);
+  const uint8_t header[] = {0xF0, 0x00, 0x01, 0x40, 0x10, 0x00, firstCell};
+  std::copy(std::begin(header), std::end(header), bytes.begin());
+  std::copy(cells.begin(), cells.end(), bytes.begin() + 7);
+  bytes.back() = 0xF7;
   return bytes;
 }
 

@@ -1,0 +1,123 @@
+// The plug-in library as a host sees it: loaded by name, driven through its
+// exported functions only.
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "plugin/exports.h"
+#include "support.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+using test::Bytes;
+using test::FakeHost;
+using test::SimSurface;
+
+class Exports : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_library = dlopen(QM_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(s_library, nullptr) << dlerror();
+  }
+  static void TearDownTestSuite() {
+    if (s_library) dlclose(s_library);
+    s_library = nullptr;
+  }
+  void TearDown() override { Close(); }
+
+  template <class Fn>
+  static Fn Get(const char* name) {
+    return reinterpret_cast<Fn>(dlsym(s_library, name));
+  }
+  static int Query(void* info) { return Get<int (*)(void*)>("QueryController")(info); }
+  static int Open(const HostServices* host) {
+    return Get<int (*)(const HostServices*)>("OpenController")(host);
+  }
+  static HostArg Update(int32_t code, HostArg first, HostArg second = 0) {
+    return Get<HostArg (*)(int32_t, HostArg, HostArg, HostArg)>("UpdateController")(code, first,
+                                                                                    second, 0);
+  }
+  static void Close() { Get<void (*)()>("CloseController")(); }
+
+  static void* s_library;
+  FakeHost m_host;
+};
+
+void* Exports::s_library = nullptr;
+
+TEST_F(Exports, QueryFillsTheRecordAndLeavesTheHostsBytes) {
+  unsigned char record[32];
+  std::memset(record, 0xFF, sizeof record);
+  EXPECT_EQ(Query(record), 1);
+  const unsigned char expected[] = {0x7A, 0x76, 0x6C, 0x6B, 0x00, 0x01, 0x00, 0x00,
+                                    0xFF, 0xFF, 0xFF, 0xFF, 'Q',  'u',  'i',  'l',
+                                    'l',  'm',  'o',  't',  'e',  0x00, 0xFF};
+  EXPECT_EQ(std::memcmp(record, expected, sizeof expected), 0);
+}
+
+TEST_F(Exports, NothingHappensWithoutAController) {
+  SimSurface surface;
+  EXPECT_EQ(Update(7, 1), 0);
+  Close();
+  Close();
+  EXPECT_TRUE(surface.Received().empty());
+}
+
+TEST_F(Exports, WithoutTheSurfaceOpenFailsButTheControllerStays) {
+  SimSurface surface(false);
+  const HostServices services = m_host.Services();
+  EXPECT_EQ(Open(&services), 0);
+  EXPECT_EQ(surface.DebugLines(), std::vector<std::string>{"Couldn't find Quillmote Midi port\n"});
+  EXPECT_EQ(Update(8, 5), 5);  // a controller is there to answer
+  Update(7, 1);
+  EXPECT_EQ(sim_call_count("midiOutShortMsg"), 0u);
+}
+
+TEST_F(Exports, OpenAttachesAndCloseBlanksTheSurface) {
+  SimSurface surface;
+  const HostServices services = m_host.Services();
+  EXPECT_EQ(Open(&services), 1);
+  Update(7, 1);
+  Close();
+  Close();
+  const Bytes clear = test::Lcd(0, std::string(40, ' '));
+  const std::vector<Bytes> expected = {clear,           test::Lamp(86, false), test::Lamp(95, true),
+                                       clear,           {0x90, 0x5F, 0},       {0x90, 0x56, 0},
+                                       {0x90, 0x78, 0}, {0x90, 0x73, 0},       {0x90, 0x08, 0},
+                                       {0x90, 0x10, 0}, {0x90, 0x00, 0}};
+  EXPECT_EQ(surface.Received(), expected);
+  EXPECT_EQ(sim_open_devices(), 0u);
+  EXPECT_EQ(sim_prepared_headers(), 0u);
+}
+
+TEST_F(Exports, ASecondOpenEndsTheFirstController) {
+  SimSurface surface;
+  const HostServices services = m_host.Services();
+  EXPECT_EQ(Open(&services), 1);
+  EXPECT_EQ(Open(&services), 1);  // the devices were given back first
+  Close();
+  EXPECT_EQ(sim_open_devices(), 0u);
+}
+
+TEST_F(Exports, FailuresNeverReachTheHost) {
+  SimSurface surface;
+  const HostServices services = m_host.Services();
+  sim_fail("CreateEventA", 8, 0, 1);  // the controller can't be built
+  EXPECT_EQ(Open(&services), 0);
+  EXPECT_EQ(Update(8, 3), 0);  // and none exists
+  EXPECT_EQ(Open(nullptr), 0);
+
+  EXPECT_EQ(Open(&services), 1);
+  sim_fail("midiOutShortMsg", MIDIERR_NOTREADY, 0, 1);
+  EXPECT_EQ(Update(7, 1), 1);  // refused, returned normally
+  Update(7, 0);
+  sim_fail("midiOutLongMsg", MIDIERR_NOTREADY, 0, 0);
+  Close();  // the blanking is refused; the controller still ends
+  EXPECT_EQ(sim_open_devices(), 0u);
+  sim_clear_faults();
+  EXPECT_EQ(Open(&services), 1);
+}
+
+}  // namespace

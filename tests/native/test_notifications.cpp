@@ -1,0 +1,225 @@
+// The host's notifications: what each code asks of the host and what the
+// surface receives.
+#include "controller/controller.h"
+#include "support.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+using test::Bytes;
+using test::FakeHost;
+using test::HostCall;
+using test::Lamp;
+using test::Lcd;
+using test::Query;
+using test::SimSurface;
+
+class Notifications : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_controller.Attach();
+    m_surface.ClearReceived();
+    m_host.ClearCalls();
+  }
+  HostArg Update(int32_t code, HostArg first = 0, HostArg second = 0) {
+    return m_controller.OnHostUpdate(code, first, second, 0);
+  }
+  static HostArg Address(const void* pointer) { return reinterpret_cast<HostArg>(pointer); }
+  std::vector<Bytes> Received() const {
+    auto received = m_surface.Received();
+    m_surface.ClearReceived();
+    return received;
+  }
+  std::vector<HostCall> Queries() {
+    auto queries = m_host.CallsOf(HostCall::kQuery);
+    m_host.ClearCalls();
+    return queries;
+  }
+
+  SimSurface m_surface;
+  FakeHost m_host;
+  HostServices m_services = m_host.Services();
+  CMidiReceiveDlg m_controller{&m_services};
+};
+
+TEST_F(Notifications, TrackChangeRefreshesEverythingOfTheTrackInOrder) {
+  m_host.SetName(4, "Bass");
+  m_host.SetVolume(4, -6.5);
+  m_host.SetPan(4, -42);
+  m_host.SetFlag(15, 4, 1);
+  m_host.SetFlag(16, 4, 0);
+  m_host.SetFlag(19, 4, 7);  // any nonzero value lights the lamp
+  Update(18, 4, 12);
+  EXPECT_EQ(m_controller.CurrentTrack(), 4);
+  EXPECT_EQ(m_controller.Volume(), -6.5);
+  EXPECT_EQ(Received(),
+            (std::vector<Bytes>{Lcd(20, "5 (12)    "), Lcd(0, "Bass      "), Lcd(11, "-6.5 "),
+                                Lcd(17, "L42"), Lamp(16, true), Lamp(8, false), Lamp(0, true)}));
+  EXPECT_EQ(Queries(), (std::vector<HostCall>{Query(44, 4), Query(20, 4), Query(21, 4),
+                                              Query(15, 4), Query(16, 4), Query(19, 4)}));
+}
+
+TEST_F(Notifications, TrackChangeAsksAboutTheLowSixteenBitsSignExtended) {
+  Update(18, 65536 + 5, 0);
+  EXPECT_EQ(m_controller.CurrentTrack(), 65536 + 5);
+  for (const HostCall& query : Queries()) EXPECT_EQ(query.track, 5);
+  EXPECT_EQ(Received()[0], Lcd(20, "65542 (0) "));
+
+  Update(18, 0xFFFF, 0);
+  for (const HostCall& query : Queries()) EXPECT_EQ(query.track, -1);
+}
+
+TEST_F(Notifications, UnansweredQueriesShowEmptyValues) {
+  // The host writes nothing: a blank name, 0.0, centre, lamps out.
+  Update(18, 3, 1);
+  EXPECT_EQ(Received(), (std::vector<Bytes>{Lcd(20, "4 (1)     "), Lcd(0, std::string(10, ' ')),
+                                            Lcd(11, "0.0  "), Lcd(17, "CTR"), Lamp(16, false),
+                                            Lamp(8, false), Lamp(0, false)}));
+}
+
+TEST_F(Notifications, ANameWithoutItsNulStopsAtTheBuffer) {
+  m_host.SetRawName(2, std::vector<char>(64, 'n'));
+  Update(18, 2, 0);
+  EXPECT_EQ(Received()[1], Lcd(0, std::string(10, 'n')));
+}
+
+TEST_F(Notifications, PanQueryReadsOnlyTheLowSixteenBits) {
+  m_host.SetPan(1, 0x7FFF0000 | 0xFFFF);  // low half -1
+  Update(18, 1, 0);
+  EXPECT_EQ(Received()[3], Lcd(17, "L 1"));
+}
+
+TEST_F(Notifications, CodesTiedToTheCurrentTrackActOnlyForIt) {
+  const double volume = -3.5;
+  Update(18, 7, 0);
+  Received();
+  Queries();
+  struct Case {
+    int32_t code;
+    HostArg second;
+    Bytes sent;
+  };
+  const Case cases[] = {
+      {15, 1, Lamp(16, true)},
+      {19, 0, Lamp(0, false)},
+      {20, Address(&volume), Lcd(11, "-3.5 ")},
+      {21, 100, Lcd(17, "RGT")},
+      {21, -100, Lcd(17, "LFT")},
+      {21, 0, Lcd(17, "CTR")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    EXPECT_EQ(Update(c.code, 8, c.second), 8);  // another track: nothing
+    EXPECT_TRUE(Received().empty());
+    // Compared as full 32-bit values: equal low halves are not enough.
+    EXPECT_EQ(Update(c.code, 7 + 65536, c.second), 7 + 65536);
+    EXPECT_TRUE(Received().empty());
+    Update(c.code, 7, c.second);
+    EXPECT_EQ(Received(), std::vector<Bytes>{c.sent});
+  }
+  EXPECT_EQ(m_controller.Volume(), -3.5);
+  EXPECT_TRUE(Queries().empty());
+}
+
+TEST_F(Notifications, VolumeOfAnotherTrackKeepsTheRecordedVolume) {
+  const double volume = 9.0;
+  Update(20, 0, Address(&volume));  // no current track yet
+  EXPECT_EQ(m_controller.Volume(), 0.0);
+  Update(20, -1, Address(&volume));  // -1 is the current track until one is named
+  EXPECT_EQ(m_controller.Volume(), 9.0);
+  EXPECT_EQ(Received(), std::vector<Bytes>{Lcd(11, "9.0  ")});
+}
+
+TEST_F(Notifications, TrackNameIsAskedAgain) {
+  Update(18, 2, 0);
+  Received();
+  Queries();
+  m_host.SetName(2, "Renamed track");
+  Update(44, 2, 12345);
+  EXPECT_EQ(Received(), std::vector<Bytes>{Lcd(0, "Renamed tr")});
+  EXPECT_EQ(Queries(), std::vector<HostCall>{Query(44, 2)});
+  Update(44, 3, 0);
+  EXPECT_TRUE(Received().empty());
+}
+
+TEST_F(Notifications, Flag16ScansEveryTrackForTheAny16Lamp) {
+  Update(18, 1, 0);
+  Received();
+  Queries();
+  m_host.SetFlag(16, 100, 1);
+  Update(16, 5, 1);  // not the current track: no FLAG-16 lamp, still the scan
+  auto queries = Queries();
+  ASSERT_EQ(queries.size(), 128u);
+  for (int32_t i = 0; i < 128; ++i) EXPECT_EQ(queries[i], Query(16, i));
+  EXPECT_EQ(Received(), std::vector<Bytes>{Lamp(115, true)});
+
+  m_host.SetFlag(16, 100, 0);
+  Update(16, 1, 1);
+  EXPECT_EQ(Queries().size(), 128u);
+  EXPECT_EQ(Received(), (std::vector<Bytes>{Lamp(8, true), Lamp(115, false)}));
+}
+
+TEST_F(Notifications, RecordLevelsAndTimeNeedNoTrack) {
+  const double zero = 0.0, full = 1.0;
+  Update(7, 1);
+  Update(7, 0);
+  Update(40, Address(&zero), Address(&zero));
+  Update(40, Address(&full), Address(&zero));
+  Update(41, Address("1:02.345"));
+  Update(41, 0);
+  EXPECT_EQ(Received(), (std::vector<Bytes>{Lamp(95, true), Lamp(95, false), Lcd(20, "\x03       "),
+                                            Lcd(20, "\x04\x01\x01\x01\x01\x01\x01\x01"),
+                                            Lcd(29, "   1:02.345")}));
+}
+
+TEST_F(Notifications, LevelsOverwriteTheLabelButNotItsLastCells) {
+  const double level = 0.0;
+  Update(18, 127, 1000);
+  Update(40, Address(&level), Address(&level));
+  const auto received = Received();
+  EXPECT_EQ(received.front(), Lcd(20, "128 (1000)"));
+  EXPECT_EQ(received.back(), Lcd(20, "\x03       "));
+}
+
+TEST_F(Notifications, NullAddressesAreIgnored) {
+  const double level = 0.5;
+  Update(18, 0, 0);
+  Received();
+  EXPECT_EQ(Update(20, 0, 0), 0);
+  EXPECT_EQ(Update(40, 0, Address(&level)), 0);
+  EXPECT_EQ(Update(40, Address(&level), 0), Address(&level));
+  EXPECT_TRUE(Received().empty());
+}
+
+TEST_F(Notifications, UnknownCodesReturnTheirFirstArgument) {
+  for (int32_t code : {8, -1, 0, 17, 42, 1000, INT32_MIN}) {
+    EXPECT_EQ(Update(code, 4711, 1), 4711) << code;
+  }
+  EXPECT_TRUE(Received().empty());
+  EXPECT_TRUE(Queries().empty());
+}
+
+TEST_F(Notifications, ARefusedSendStopsTheRefreshButNotTheNextNotification) {
+  sim_fail("midiOutLongMsg", MIDIERR_NOTREADY, 1, 1);  // the track name write
+  EXPECT_THROW(Update(18, 2, 0), midi::CMIDIOutException);
+  EXPECT_EQ(m_controller.CurrentTrack(), 2);
+  EXPECT_EQ(Received(), std::vector<Bytes>{Lcd(20, "3 (0)     ")});
+  EXPECT_EQ(Queries().size(), 1u);  // the name query, then nothing more
+  Update(7, 1);
+  EXPECT_EQ(Received(), std::vector<Bytes>{Lamp(95, true)});
+}
+
+TEST(NotificationsWithoutSurface, StillQueryAndRecord) {
+  SimSurface surface(false);
+  FakeHost host;
+  host.SetVolume(3, 12.5);
+  HostServices services = host.Services();
+  CMidiReceiveDlg controller(&services);
+  controller.Attach();
+  controller.OnHostUpdate(18, 3, 0, 0);
+  EXPECT_EQ(controller.CurrentTrack(), 3);
+  EXPECT_EQ(controller.Volume(), 12.5);
+  EXPECT_EQ(host.CallsOf(HostCall::kQuery).size(), 6u);
+}
+
+}  // namespace
