@@ -412,9 +412,10 @@ void Terminal::DrawSurface(const Surface::Snapshot& surface) {
 void Terminal::DrawHost(const Host::Snapshot& host) {
   mvhline(kHostTop - 1, 0, ACS_HLINE, COLS);
   mvprintw(kHostTop - 1, 2, " Host ");
+  move(kHostTop, 0);
   const char* transport = host.playing ? (host.looped ? "PLAY loop" : "PLAY") : "STOP";
   if (host.playing) attron(COLOR_PAIR(kRunning) | A_BOLD);
-  printw("  %s", transport);
+  printw("%s", transport);
   if (host.playing) attroff(COLOR_PAIR(kRunning) | A_BOLD);
   if (host.recording) {
     attron(COLOR_PAIR(kLit) | A_BOLD);
@@ -425,7 +426,7 @@ void Terminal::DrawHost(const Host::Snapshot& host) {
   printw("  %s", FormatTime(host.position).c_str());
   mvprintw(kHostTop + 1, 0, "levels %.2f %.2f  metronome %s  markers %zu", host.level1, host.level2,
            host.metronome ? "on" : "off", host.markers.size());
-  mvprintw(kHostTop + 2, 0, "  #  Track            Vol  Pan  15 16 19");
+  mvprintw(kHostTop + 2, 0, "   #  Track             Vol  Pan  15 16 19");
 
   const int rows = kHostRows - 3;
   const int count = static_cast<int>(host.tracks.size());
