@@ -133,9 +133,12 @@ TEST_F(PluginDll, ExportsByPlainNameUnderAlphabeticalOrdinals) {
     found.emplace_back(At<char>(names[i]), exports->Base + ordinals[i]);
   }
   const std::vector<std::pair<std::string, DWORD>> expected = {{"CloseController", 1},
+                                                               {"ConfigureController", 2},
                                                                {"OpenController", 3},
                                                                {"QueryController", 4},
                                                                {"UpdateController", 5}};
+  EXPECT_EQ(found.size(), expected.size());
+  EXPECT_EQ(found.size(), expected.size());
   for (const auto& entry : expected) {
     EXPECT_NE(std::find(found.begin(), found.end(), entry), found.end())
         << entry.first << " @" << entry.second;
