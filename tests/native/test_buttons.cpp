@@ -1,5 +1,6 @@
 // The surface's buttons and wheel, played as MIDI bytes into the simulated
 // input device: what the host is asked and what the surface shows.
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -295,9 +296,19 @@ TEST(Buttons, TrackKeysStayWithinTheirBounds) {
     uint8_t note;
     int32_t selected;
   } cases[] = {
-      {5, kNoteTrackLeft, 4},      {5, kNoteTrackRight, 6},     {0, kNoteTrackLeft, 0},
-      {127, kNoteTrackRight, 128}, {128, kNoteTrackRight, 128}, {300, kNoteTrackRight, 128},
-      {300, kNoteTrackLeft, 299},  {-1, kNoteTrackLeft, 0},     {-1, kNoteTrackRight, 0},
+      {5, kNoteTrackLeft, 4},
+      {5, kNoteTrackRight, 6},
+      {0, kNoteTrackLeft, 0},
+      {127, kNoteTrackRight, 128},
+      {128, kNoteTrackRight, 128},
+      {300, kNoteTrackRight, 128},
+      {300, kNoteTrackLeft, 299},
+      {-1, kNoteTrackLeft, 0},
+      {-1, kNoteTrackRight, 0},
+      // A host's wildest track numbers must not overflow the step.
+      {INT32_MAX, kNoteTrackRight, 128},
+      {INT32_MIN, kNoteTrackLeft, 0},
+      {INT32_MIN, kNoteTrackRight, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "track " << c.current << " note " << int(c.note));
