@@ -186,6 +186,8 @@ void Host::ThreadMain() {
         if (m_afterItem) m_afterItem();
       } catch (const std::exception& e) {
         m_log.Add(Source::kError, std::string("host thread: ") + e.what());
+      } catch (...) {
+        m_log.Add(Source::kError, "host thread: an unknown failure");
       }
       lock.lock();
       m_busy = false;
