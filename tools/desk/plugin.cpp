@@ -32,10 +32,15 @@ bool PluginLibrary::Load(const std::string& path, std::string* error) {
   m_close = Find<CloseFn>(m_handle, "CloseController");
   m_configure = Find<ConfigureFn>(m_handle, "ConfigureController");
   std::string missing;
-  if (m_query == nullptr) missing += " QueryController";
-  if (m_open == nullptr) missing += " OpenController";
-  if (m_update == nullptr) missing += " UpdateController";
-  if (m_close == nullptr) missing += " CloseController";
+  const auto note = [&](bool found, const char* name) {
+    if (found) return;
+    missing += missing.empty() ? " " : ", ";
+    missing += name;
+  };
+  note(m_query != nullptr, "QueryController");
+  note(m_open != nullptr, "OpenController");
+  note(m_update != nullptr, "UpdateController");
+  note(m_close != nullptr, "CloseController");
   if (!missing.empty()) {
     *error = path + " is not a controller plug-in: it does not export" + missing + ".";
     dlclose(m_handle);
