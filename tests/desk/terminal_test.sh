@@ -87,6 +87,14 @@ expect "-4.5"
 tmux_ send-keys -t desk Tab
 expect "held: none"
 
+# PLAY in loop mode: the host's clock runs and the time moves on the display.
+tmux_ send-keys -t desk ' '
+expect "PLAY loop"
+expect "00:00:01."
+tmux_ send-keys -t desk 's'
+expect "DoAction(2, 1, 0)"
+expect "STOP  00:00:0"
+
 # A script line at the command prompt.
 tmux_ send-keys -t desk ':' 'host track 6' Enter
 expect "Lead Vocal"
