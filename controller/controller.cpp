@@ -101,8 +101,9 @@ int CMidiReceiveDlg::Attach() {
   m_redoCommand = FindHostCommand("Redo");
   m_settingsDlg.LoadBindings();
 
+  // Loop mode starts off; m_loop itself belongs to the input thread by now.
   try {
-    SetLamp(kNoteLoop, m_loop);
+    SetLamp(kNoteLoop, false);
   } catch (const std::exception& e) {
     WriteDebugLine("Error attaching to Quillmote Midi port %s\n", e.what());
   }
