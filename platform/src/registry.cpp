@@ -420,8 +420,9 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpT
       }
       const DWORD room = *lpcbData;
       *lpcbData = size;
-      // Too small: the first bytes land anyway, which Windows allows.
-      std::memcpy(lpData, value.data.data(), std::min(room, size));
+      // Too small: the first bytes land anyway, which Windows allows. An
+      // empty value has no bytes to copy from.
+      if (size != 0 && room != 0) std::memcpy(lpData, value.data.data(), std::min(room, size));
       return room < size ? ERROR_MORE_DATA : ERROR_SUCCESS;
     }
     return ERROR_FILE_NOT_FOUND;

@@ -111,8 +111,9 @@ TEST_F(Loading, UnusableStoredValuesFallBackToTheDefault) {
   StoreRaw("Shift Out", REG_BINARY, "Play", 5);                        // not text
   StoreRaw("Punch", REG_EXPAND_SZ, "Play", 5);                         // not REG_SZ
   StoreRaw("Shift Punch", REG_SZ, std::string(128, 'y').data(), 128);  // no room for a NUL
+  StoreRaw("Shift Prev", REG_SZ, nullptr, 0);                          // no bytes at all
   Dialog().LoadBindings();
-  for (std::size_t row = 0; row < 6; ++row) {
+  for (std::size_t row = 0; row < 7; ++row) {
     EXPECT_EQ(Slot(row), DefaultIndex(row)) << BindingTable[row].m_valueName;
   }
 }
