@@ -13,6 +13,8 @@ namespace {
 constexpr std::size_t kDisplayCells = 40;
 constexpr std::size_t kFrameOverhead = 8;
 constexpr char kWheelMark = 0x7E;
+// Shown for a byte the surface cannot take inside a display write.
+constexpr char kUnshowable = '?';
 
 // Meter glyph by 3 * (state of the first level) + (state of the second);
 // a state is 0 empty, 1 half, 2 full.
@@ -36,7 +38,13 @@ void CMidiReceiveDlg::LcdWrite(BYTE firstCell, const char* cells, std::size_t co
   frame[4] = 0x10;
   frame[5] = 0x00;
   frame[6] = static_cast<char>(firstCell);
-  std::memcpy(frame + 7, cells, count);
+  // Inside a system-exclusive message every byte must stay below 0x80: a
+  // higher one (a name's "\xE9" or "\x92") is a status byte on the wire that
+  // ends the write early and makes the rest of it a stray note or control
+  // message.
+  for (std::size_t i = 0; i < count; ++i) {
+    frame[7 + i] = (static_cast<unsigned char>(cells[i]) & 0x80) != 0 ? kUnshowable : cells[i];
+  }
   frame[length - 1] = static_cast<char>(0xF7);
   midi::CLongMsg message(frame, static_cast<DWORD>(length));
   message.SendTo(m_midiOut);

@@ -62,9 +62,16 @@ TEST_F(Display, TrackNameIsCutAndPaddedToTenCells) {
   EXPECT_EQ(Only(), Lcd(0, "abcdefghij"));
   m_controller.ShowTrackName("");
   EXPECT_EQ(Only(), Lcd(0, std::string(10, ' ')));
-  // Bytes with the high bit set pass unchanged.
+  // A byte with the high bit set would end the write on the wire: the cell
+  // shows '?' instead, and nothing else of the write changes.
   m_controller.ShowTrackName("\xE9t\xE9");
-  EXPECT_EQ(Only(), Lcd(0, "\xE9t\xE9       "));
+  EXPECT_EQ(Only(), Lcd(0, "?t?       "));
+  m_controller.ShowTrackName("Tom\x92s \xF7\x90V\x7F");
+  EXPECT_EQ(Only(), Lcd(0, "Tom?s ??V\x7F"));
+  m_controller.ShowTime(
+      "\xFF"
+      "12:00");
+  EXPECT_EQ(Only(), Lcd(29, "     ?12:00"));
 }
 
 TEST_F(Display, VolumeHasOneDecimalInFiveCells) {
