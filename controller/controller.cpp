@@ -16,6 +16,24 @@ bool IsSurfaceName(const char (&name)[MAXPNAMELEN]) {
   return std::strncmp(name, kSurfaceName, kSurfaceNameLength) == 0;
 }
 
+// The highest-numbered device whose name says it is the surface, or -1. The
+// count is asked again before every step, as devices may come and go.
+template <class Port, class Caps, class Count>
+int FindSurfaceDevice(Count deviceCount) {
+  int found = -1;
+  for (UINT id = 0; id < deviceCount(); ++id) {
+    Caps caps{};
+    try {
+      Port::GetDevCaps(id, caps);
+    } catch (const std::exception&) {
+      continue;  // A device that can't describe itself can't be the surface.
+    }
+    caps.szPname[MAXPNAMELEN - 1] = 0;
+    if (IsSurfaceName(caps.szPname)) found = static_cast<int>(id);
+  }
+  return found;
+}
+
 void WriteDebugLine(const char* format, const char* argument) {
   char line[1024];
   wsprintfA(line, format, argument);
@@ -47,33 +65,11 @@ CMidiReceiveDlg::~CMidiReceiveDlg() {
 }
 
 int CMidiReceiveDlg::FindOutputDevice() {
-  int found = -1;
-  for (UINT id = 0; id < midiOutGetNumDevs(); ++id) {
-    MIDIOUTCAPSA caps{};
-    try {
-      midi::CMIDIOutDevice::GetDevCaps(id, caps);
-    } catch (const std::exception&) {
-      continue;  // A device that can't describe itself can't be the surface.
-    }
-    caps.szPname[MAXPNAMELEN - 1] = 0;
-    if (IsSurfaceName(caps.szPname)) found = static_cast<int>(id);
-  }
-  return found;
+  return FindSurfaceDevice<midi::CMIDIOutDevice, MIDIOUTCAPSA>([] { return midiOutGetNumDevs(); });
 }
 
 int CMidiReceiveDlg::FindInputDevice() {
-  int found = -1;
-  for (UINT id = 0; id < midiInGetNumDevs(); ++id) {
-    MIDIINCAPSA caps{};
-    try {
-      midi::CMIDIInDevice::GetDevCaps(id, caps);
-    } catch (const std::exception&) {
-      continue;  // A device that can't describe itself can't be the surface.
-    }
-    caps.szPname[MAXPNAMELEN - 1] = 0;
-    if (IsSurfaceName(caps.szPname)) found = static_cast<int>(id);
-  }
-  return found;
+  return FindSurfaceDevice<midi::CMIDIInDevice, MIDIINCAPSA>([] { return midiInGetNumDevs(); });
 }
 
 int CMidiReceiveDlg::Attach() {
