@@ -9,7 +9,17 @@ shift
 mkdir -p "$artifacts"
 rm -f "$artifacts"/*.bmp
 
-xvfb-run -a -s "-screen 0 1024x768x24" "$@"
+# Wine's desktop belongs to the prefix's wineserver, which outlives its last
+# program by a few seconds: one started without a display (by the test
+# before) cannot show windows here, and one started on this X server must not
+# outlive it. So the program waits for the prefix's server to end before it
+# starts, and for its own to end before the X server goes.
+if [ -n "${WINEPREFIX:-}" ] && command -v wineserver >/dev/null; then
+  xvfb-run -a -s "-screen 0 1024x768x24" \
+    bash -c 'wineserver -w; "$@"; status=$?; wineserver -w; exit $status' run "$@"
+else
+  xvfb-run -a -s "-screen 0 1024x768x24" "$@"
+fi
 status=$?
 
 for bmp in "$artifacts"/*.bmp; do

@@ -2,9 +2,10 @@
 # Runs quillmote-desk on one script case and compares what it prints (standard
 # output, standard error and the exit status) with the case's golden file.
 #
-#   run_golden.sh DESK CASE_DIR NAME
+#   run_golden.sh DESK CASE_DIR NAME [DESK_ARGS...]
 #
-# The case is the script NAME.desk, with extra arguments in NAME.args if
+# DESK_ARGS come first on the desk's command line (--wine runs the same case
+# on the Windows DLL, against the same golden file). The case is the script NAME.desk, with extra arguments in NAME.args if
 # present; a case with arguments and no script runs the desk without --script.
 # The golden file is NAME.out. With QM_UPDATE_GOLDEN=1 the golden file is written
 # instead of compared.
@@ -13,13 +14,15 @@ set -uo pipefail
 desk=$1
 cases=$2
 name=$3
+shift 3
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-args=()
+args=("$@")
 if [ -f "$cases/$name.args" ]; then
-  read -r -a args <"$cases/$name.args"
+  read -r -a caseArgs <"$cases/$name.args"
+  args+=("${caseArgs[@]}")
 fi
 
 # A private store for the bindings, so that no earlier run counts. Paths in

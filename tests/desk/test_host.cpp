@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host.h"
+#include "native_machine.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -14,7 +15,8 @@ class DeskHost : public ::testing::Test {
  protected:
   DeskHost()
       : m_log([this](desk::Source, const std::string& text) { m_lines.push_back(text); }),
-        m_host(m_log, m_plugin),
+        m_machine(m_plugin),
+        m_host(m_log, m_machine),
         m_services(m_host.Services()) {}
 
   void Act(int32_t code, int32_t value, int32_t track) {
@@ -29,6 +31,7 @@ class DeskHost : public ::testing::Test {
   std::vector<std::string> m_lines;
   desk::Log m_log;
   desk::PluginLibrary m_plugin;
+  desk::NativeMachine m_machine;
   desk::Host m_host;
   HostServices m_services;
 };

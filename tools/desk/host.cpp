@@ -9,7 +9,6 @@
 #include <exception>
 
 #include "bindings/binding_table.h"
-#include "simctl.h"
 
 namespace desk {
 
@@ -100,8 +99,8 @@ void LevelsAt(int64_t ms, double* first, double* second) {
   *second = 0.1 + 0.75 * Triangle(ms + 400, 1700);
 }
 
-Host::Host(Log& log, PluginLibrary& plugin)
-    : m_log(log), m_plugin(plugin), m_commands(MakeCommands()), m_tracks(MakeTracks()) {
+Host::Host(Log& log, Machine& machine)
+    : m_log(log), m_machine(machine), m_commands(MakeCommands()), m_tracks(MakeTracks()) {
   g_host = this;
 }
 
@@ -221,10 +220,12 @@ void Host::Notify(Notice notice) {
 void Host::Deliver(const Notice& notice) {
   // A host tells only a plug-in that it has opened.
   if (!m_open.load()) return;
-  HostArg first = notice.first;
-  HostArg second = notice.second;
-  double value1 = notice.value1;
-  double value2 = notice.value2;
+  const HostArg first = notice.first;
+  const HostArg second = notice.second;
+  const double value1 = notice.value1;
+  const double value2 = notice.value2;
+  UpdateArg firstArg = UpdateArg::Number(first);
+  UpdateArg secondArg = UpdateArg::Number(second);
   const std::string code = std::to_string(notice.code);
   std::string text;
   switch (notice.code) {
@@ -240,7 +241,7 @@ void Host::Deliver(const Notice& notice) {
       text = code + " track, " + std::to_string(first) + ", " + std::to_string(second);
       break;
     case HostCode::kVolume:
-      second = reinterpret_cast<HostArg>(&value1);
+      secondArg = UpdateArg::Double(value1);
       text = code + " volume, " + std::to_string(first) + ", " + FormatNumber(value1);
       break;
     case HostCode::kPan:
@@ -250,15 +251,15 @@ void Host::Deliver(const Notice& notice) {
       text = code + " reload bindings";
       break;
     case HostCode::kLevels: {
-      first = reinterpret_cast<HostArg>(&value1);
-      second = reinterpret_cast<HostArg>(&value2);
+      firstArg = UpdateArg::Double(value1);
+      secondArg = UpdateArg::Double(value2);
       char levels[64];
       std::snprintf(levels, sizeof levels, "%.3f, %.3f", value1, value2);
       text = code + " levels, " + levels;
       break;
     }
     case HostCode::kTime:
-      first = reinterpret_cast<HostArg>(notice.text.c_str());
+      firstArg = UpdateArg::Text(notice.text);
       text = code + " time, " + Quote(notice.text);
       break;
     case HostCode::kTrackName:
@@ -269,7 +270,7 @@ void Host::Deliver(const Notice& notice) {
       break;
   }
   m_log.Add(Source::kUpdate, "UpdateController(" + text + ")");
-  m_plugin.Update()(notice.code, first, second, 0);
+  m_machine.Update(notice.code, firstArg, secondArg);
 }
 
 // ---- The plug-in's lifetime ----
@@ -277,8 +278,7 @@ void Host::Deliver(const Notice& notice) {
 void Host::Open() {
   Post([this] {
     unsigned char info[32];
-    std::memset(info, 0, sizeof info);
-    const int queried = m_plugin.Query()(reinterpret_cast<PluginInfo*>(info));
+    const int queried = m_machine.Query(info, sizeof info);
     char name[11] = {};
     std::memcpy(name, info + 12, 10);
     char vendor[5] = {};
@@ -292,7 +292,7 @@ void Host::Open() {
 
     const HostServices services = Services();
     m_log.Add(Source::kUpdate, "OpenController");
-    const int opened = m_plugin.Open()(&services);
+    const int opened = m_machine.Open(services);
     m_log.Add(Source::kUpdate, "OpenController returned " + std::to_string(opened) +
                                    (opened ? "" : ": no surface attached"));
     m_open = true;
@@ -307,38 +307,32 @@ void Host::Close() {
   Post([this] {
     if (!m_open.load()) return;
     m_log.Add(Source::kUpdate, "CloseController");
-    m_plugin.Close()();
+    m_machine.Close();
     m_open = false;
   });
 }
 
-void Host::RunDialog(std::function<void(void*)> user, std::function<void(int)> done) {
-  Post([this, user = std::move(user), done = std::move(done)]() mutable {
-    const PluginLibrary::ConfigureFn configure = m_plugin.Configure();
-    if (configure == nullptr) {
-      m_log.Add(Source::kError,
-                "this plug-in does not export ConfigureController: there is no bindings dialog");
+void Host::RunDialog(DialogRequest request, Machine::DialogObserver seen,
+                     std::function<void(int)> done) {
+  Post([this, request = std::move(request), seen = std::move(seen),
+        done = std::move(done)]() {
+    std::string why;
+    if (!m_machine.HasDialog(&why)) {
+      m_log.Add(Source::kError, why);
       return;
     }
     const int32_t count = static_cast<int32_t>(m_commands.size());
     m_log.Add(Source::kUpdate,
               "ConfigureController(0, 0, " + std::to_string(count) + ", GetCommandName)");
-    sim_set_dialog_script(&Host::OnDialog, &user);
-    const int result = configure(0, 0, count, &Host::OnGetCommandName);
-    sim_set_dialog_script(nullptr, nullptr);
+    bool shown = false;
+    const int result = m_machine.RunDialog(count, &Host::OnGetCommandName, request, seen, &shown);
+    if (!shown) m_log.Add(Source::kError, "the bindings dialog did not appear");
     m_log.Add(Source::kUpdate, "ConfigureController returned " + std::to_string(result) +
                                    (result == IDOK       ? " (OK)"
                                     : result == IDCANCEL ? " (Cancel)"
                                                          : ""));
     if (done) done(result);
   });
-}
-
-void Host::OnDialog(void* context, void* dialog) {
-  auto* user = static_cast<std::function<void(void*)>*>(context);
-  Host* host = g_host.load();
-  if (host == nullptr || user == nullptr || !*user) return;
-  Guard(host->m_log, "bindings dialog", [&] { (*user)(dialog); });
 }
 
 // ---- What the user does in the host ----

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "log.h"
-#include "plugin.h"
+#include "machine.h"
 #include "plugin/host_services.h"
 
 namespace desk {
@@ -69,7 +69,7 @@ class Host {
     bool open = false;
   };
 
-  Host(Log& log, PluginLibrary& plugin);
+  Host(Log& log, Machine& machine);
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
@@ -87,9 +87,11 @@ class Host {
   void Open();
   void Close();
   // Runs the bindings dialog through ConfigureController on the host's
-  // thread. `user` acts in the dialog, on the dialog's thread; `done` gets
-  // ConfigureController's result. Without ConfigureController it says so.
-  void RunDialog(std::function<void(void* dialog)> user, std::function<void(int result)> done);
+  // thread; its user acts as `request` says and tells `seen` what the dialog
+  // showed, on a thread of the machine's. `done` gets ConfigureController's
+  // result. Without the dialog it says why.
+  void RunDialog(DialogRequest request, Machine::DialogObserver seen,
+                 std::function<void(int result)> done);
   bool IsOpen() const { return m_open.load(); }
 
   // What the user does in the host. Tracks are zero-based here.
@@ -132,7 +134,6 @@ class Host {
   static void __cdecl OnQueryValue(int32_t code, int32_t track, void* result, int32_t reserved);
   static void __cdecl OnGetCommandName(int32_t index, char* buffer, int32_t size, int32_t* valid);
   static void __cdecl OnRunCommand(int32_t index, int32_t status);
-  static void OnDialog(void* context, void* dialog);
 
   void DoAction(int32_t code, int32_t value, int32_t track, int32_t reserved);
   void QueryValue(int32_t code, int32_t track, void* result);
@@ -162,7 +163,7 @@ class Host {
   bool& FlagOf(Track& track, int code);
 
   Log& m_log;
-  PluginLibrary& m_plugin;
+  Machine& m_machine;
   std::vector<std::string> m_commands;
 
   mutable std::mutex m_mutex;  // the host's state below

@@ -5,19 +5,25 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "log.h"
+#include "native_machine.h"
 #include "plugin.h"
 #include "script.h"
 #include "session.h"
 #include "tui.h"
+#include "wine_machine.h"
 
 #ifndef QM_DESK_DEFAULT_PLUGIN
 #define QM_DESK_DEFAULT_PLUGIN "libquillmote.so"
+#endif
+#ifndef QM_DESK_DEFAULT_WINDOWS_BUILD
+#define QM_DESK_DEFAULT_WINDOWS_BUILD "build-windows"
 #endif
 
 namespace {
@@ -29,10 +35,17 @@ constexpr int kBadUsage = 2;      // bad arguments or script lines
 constexpr int kScriptFailed = 3;  // a script line that could not run
 
 const char kUsage[] =
-    "usage: quillmote-desk [--plugin PATH] [--script FILE | --demo] [--no-surface]\n"
+    "usage: quillmote-desk [--wine [--windows-build DIR]] [--plugin PATH]\n"
+    "                      [--script FILE | --demo] [--no-surface]\n"
     "\n"
     "Runs the Quillmote plug-in with a simulated host and surface.\n"
-    "  --plugin PATH   the plug-in library (default: the one built with the desk)\n"
+    "  --plugin PATH   the plug-in library (default: the one built with the desk;\n"
+    "                  with --wine, Quillmote1_5.cv2 of the windows build)\n"
+    "  --wine          runs the real Windows DLL under Wine instead, through\n"
+    "                  quillmote-bridge.exe on the simulated MIDI system\n"
+    "  --windows-build DIR  the windows build that --wine takes the bridge, the\n"
+    "                  test winmm.dll and the DLL from, and its Wine prefix\n"
+    "                  (DIR/wineprefix); default " QM_DESK_DEFAULT_WINDOWS_BUILD "\n"
     "  --script FILE   plays the script FILE (- for standard input) and prints\n"
     "                  the traffic and host calls it causes\n"
     "  --demo          plays the built-in demo script; the default without a terminal\n"
@@ -42,20 +55,15 @@ const char kUsage[] =
 
 void Fail(const std::string& message) { std::cerr << "quillmote-desk: " << message << "\n"; }
 
-int RunScript(desk::PluginLibrary& plugin, const std::string& name, std::istream& in,
-              bool withSurface) {
-  std::vector<desk::Command> commands;
+int RunScript(desk::Machine& machine, const std::string& name,
+              const std::vector<desk::Command>& commands, bool withSurface) {
   std::string error;
-  if (!desk::ParseScript(in, name, &commands, &error)) {
-    Fail(error);
-    return kBadUsage;
-  }
   desk::Log log([](desk::Source source, const std::string& text) {
     std::cout << desk::SourceTag(source) << text << "\n";
   });
   int status = kOk;
   {
-    desk::Session session(log, plugin, true);
+    desk::Session session(log, machine, true);
     session.Start(withSurface);
     for (const desk::Command& command : commands) {
       log.Add(desk::Source::kScript,
@@ -78,10 +86,13 @@ int RunScript(desk::PluginLibrary& plugin, const std::string& name, std::istream
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string pluginPath = QM_DESK_DEFAULT_PLUGIN;
+  std::string pluginPath;
   std::string scriptPath;
+  std::string windowsBuild = QM_DESK_DEFAULT_WINDOWS_BUILD;
   bool demo = false;
   bool withSurface = true;
+  bool wine = false;
+  bool windowsBuildGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto value = [&](std::string* out) {
@@ -103,6 +114,11 @@ int main(int argc, char** argv) {
       return kOk;
     } else if (arg == "--no-surface") {
       withSurface = false;
+    } else if (arg == "--wine") {
+      wine = true;
+    } else if (arg == "--windows-build") {
+      if (!value(&windowsBuild)) return kBadUsage;
+      windowsBuildGiven = true;
     } else if (arg == "--help" || arg == "-h") {
       std::cout << kUsage;
       return kOk;
@@ -115,31 +131,63 @@ int main(int argc, char** argv) {
     Fail("--demo and --script exclude each other");
     return kBadUsage;
   }
+  if (windowsBuildGiven && !wine) {
+    Fail("--windows-build goes with --wine");
+    return kBadUsage;
+  }
 
   // The script is read before anything starts, so that a typo costs nothing.
-  std::ifstream file;
-  if (!scriptPath.empty() && scriptPath != "-") {
-    file.open(scriptPath);
-    if (!file) {
-      Fail("cannot open the script " + scriptPath + ": " + std::strerror(errno));
+  const bool interactive =
+      scriptPath.empty() && !demo && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+  std::string scriptName;
+  std::vector<desk::Command> commands;
+  if (!interactive) {
+    std::ifstream file;
+    std::istringstream builtIn;
+    std::istream* in = &builtIn;
+    if (scriptPath.empty()) {
+      scriptName = "demo";
+      builtIn.str(desk::DemoScript());
+    } else if (scriptPath == "-") {
+      scriptName = "<stdin>";
+      in = &std::cin;
+    } else {
+      scriptName = scriptPath;
+      file.open(scriptPath);
+      if (!file) {
+        Fail("cannot open the script " + scriptPath + ": " + std::strerror(errno));
+        return kBadUsage;
+      }
+      in = &file;
+    }
+    std::string error;
+    if (!desk::ParseScript(*in, scriptName, &commands, &error)) {
+      Fail(error);
       return kBadUsage;
     }
   }
 
-  desk::PluginLibrary plugin;
+  desk::PluginLibrary library;
+  std::unique_ptr<desk::Machine> machine;
   std::string error;
-  if (!plugin.Load(pluginPath, &error)) {
-    Fail(error);
-    return kCannotStart;
+  if (wine) {
+    desk::WineSetup setup;
+    setup.windowsBuild = windowsBuild;
+    setup.plugin = pluginPath;
+    auto wineMachine = std::make_unique<desk::WineMachine>();
+    if (!wineMachine->Start(setup, &error)) {
+      Fail(error);
+      return kCannotStart;
+    }
+    machine = std::move(wineMachine);
+  } else {
+    if (!library.Load(pluginPath.empty() ? QM_DESK_DEFAULT_PLUGIN : pluginPath, &error)) {
+      Fail(error);
+      return kCannotStart;
+    }
+    machine = std::make_unique<desk::NativeMachine>(library);
   }
 
-  if (!scriptPath.empty()) {
-    if (scriptPath == "-") return RunScript(plugin, "<stdin>", std::cin, withSurface);
-    return RunScript(plugin, scriptPath, file, withSurface);
-  }
-  if (demo || !isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
-    std::istringstream script(desk::DemoScript());
-    return RunScript(plugin, "demo", script, withSurface);
-  }
-  return desk::RunTerminal(plugin, withSurface);
+  if (!interactive) return RunScript(*machine, scriptName, commands, withSurface);
+  return desk::RunTerminal(*machine, withSurface);
 }

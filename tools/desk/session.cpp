@@ -2,12 +2,15 @@
 
 #include <cstdio>
 
-#include "simctl.h"
 
 namespace desk {
 
-Session::Session(Log& log, PluginLibrary& plugin, bool stepMode)
-    : m_log(log), m_plugin(plugin), m_stepMode(stepMode), m_surface(log), m_host(log, plugin) {
+Session::Session(Log& log, Machine& machine, bool stepMode)
+    : m_log(log),
+      m_machine(machine),
+      m_stepMode(stepMode),
+      m_surface(log, machine),
+      m_host(log, machine) {
   m_seen.fill(-1);
   m_log.SetLive(!stepMode);
 }
@@ -53,15 +56,16 @@ void Session::Settle() {
 }
 
 void Session::PollDebugger() {
+  // One poller at a time, so that the lines keep their order in the log.
   std::lock_guard<std::mutex> lock(m_debugMutex);
-  const std::size_t count = sim_debug_count();
-  for (; m_debugSeen < count; ++m_debugSeen) {
-    char line[512];
-    sim_debug_line(m_debugSeen, line, sizeof line);
-    std::string text = line;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    m_log.Add(Source::kDebug, text);
-  }
+  for (std::string& line : m_machine.TakeDebugLines()) m_log.Add(Source::kDebug, std::move(line));
+}
+
+bool Session::CanConfigure(std::string* why) const {
+  std::string reason;
+  const bool can = m_machine.HasDialog(&reason);
+  if (why != nullptr) *why = reason;
+  return can;
 }
 
 void Session::ObserveCommand(int32_t index, bool pressed) {
@@ -138,20 +142,14 @@ bool Session::Run(const Command& command, std::string* error) {
       Settle();
       return true;
     case Command::kBindings:
-      if (!CanConfigure()) {
-        *error = "this plug-in does not export ConfigureController: there is no bindings dialog";
-        return false;
-      }
+      if (!CanConfigure(error)) return false;
       RequestBindings();
       Settle();
       for (const std::string& line : BindingLines()) m_log.Add(Source::kScript, line);
       Settle();
       return true;
     case Command::kBind:
-      if (!CanConfigure()) {
-        *error = "this plug-in does not export ConfigureController: there is no bindings dialog";
-        return false;
-      }
+      if (!CanConfigure(error)) return false;
       if (m_host.FindCommand(command.text) < 0) {
         *error = "the host has no command named \"" + command.text + "\"";
         return false;
@@ -214,15 +212,12 @@ bool Session::Run(const Command& command, std::string* error) {
 
 void Session::RequestBindings() {
   m_host.RunDialog(
-      [this](void* dialog) {
-        std::vector<DialogBox> boxes = ReadDialog(dialog);
-        m_log.Add(Source::kHost, "reads the " + std::to_string(boxes.size()) + " boxes of \"" +
-                                     DialogCaption(dialog) + "\", then Cancel");
-        {
-          std::lock_guard<std::mutex> lock(m_bindingsMutex);
-          m_boxes = std::move(boxes);
-        }
-        PressCancel(dialog);
+      DialogRequest{},
+      [this](const DialogSeen& seen) {
+        m_log.Add(Source::kHost, "reads the " + std::to_string(seen.boxes.size()) +
+                                     " boxes of \"" + seen.caption + "\", then Cancel");
+        std::lock_guard<std::mutex> lock(m_bindingsMutex);
+        m_boxes = seen.boxes;
       },
       nullptr);
 }
@@ -230,17 +225,16 @@ void Session::RequestBindings() {
 void Session::RequestBind(int slot, const std::string& command) {
   const SlotInput& input = kSlotInputs[slot];
   m_host.RunDialog(
-      [this, input, command](void* dialog) {
-        if (!ChooseInDialog(dialog, input.controlId, command)) {
+      DialogRequest{input.controlId, command},
+      [this, input, command](const DialogSeen& seen) {
+        if (!seen.chosen) {
           m_log.Add(Source::kError, std::string("the box of ") + input.label + " does not list \"" +
                                         command + "\"; Cancel");
-          PressCancel(dialog);
           return;
         }
         m_bindChosen = true;
         m_log.Add(Source::kHost, "picks \"" + command + "\" for " + input.label + " in \"" +
-                                     DialogCaption(dialog) + "\", then OK");
-        PressOk(dialog);
+                                     seen.caption + "\", then OK");
       },
       nullptr);
 }
@@ -267,9 +261,9 @@ BindingsState Session::Bindings() const {
 std::vector<std::string> Session::BindingLines() const {
   const BindingsState state = Bindings();
   std::vector<std::string> lines;
-  if (!state.available) {
-    lines.push_back(
-        "this plug-in does not export ConfigureController: there is no bindings dialog");
+  std::string why;
+  if (!CanConfigure(&why)) {
+    lines.push_back(why);
     return lines;
   }
   lines.push_back("bindings: input, command shown in the dialog (host index), last run here");

@@ -15,7 +15,7 @@
 #include "bindings_dialog.h"
 #include "host.h"
 #include "log.h"
-#include "plugin.h"
+#include "machine.h"
 #include "script.h"
 #include "surface.h"
 
@@ -40,7 +40,7 @@ class Session {
  public:
   // In step mode every command's effects are complete, and logged, before
   // the next command runs; otherwise the host runs in real time.
-  Session(Log& log, PluginLibrary& plugin, bool stepMode);
+  Session(Log& log, Machine& machine, bool stepMode);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -66,14 +66,15 @@ class Session {
   void RequestBind(int slot, const std::string& command);
   BindingsState Bindings() const;
   std::vector<std::string> BindingLines() const;
-  bool CanConfigure() const { return m_plugin.Configure() != nullptr; }
+  // Whether the bindings dialog can be shown; if not, `why` says so.
+  bool CanConfigure(std::string* why = nullptr) const;
 
   // New debugger lines of the plug-in into the log.
   void PollDebugger();
 
   Host& host() { return m_host; }
   Surface& surface() { return m_surface; }
-  const PluginLibrary& plugin() const { return m_plugin; }
+  const Machine& machine() const { return m_machine; }
 
  private:
   void Settle();
@@ -81,12 +82,11 @@ class Session {
   void ObserveCommand(int32_t index, bool pressed);
 
   Log& m_log;
-  PluginLibrary& m_plugin;
+  Machine& m_machine;
   bool m_stepMode;
   bool m_finished = false;
   Surface m_surface;
   Host m_host;
-  std::size_t m_debugSeen = 0;
   std::mutex m_debugMutex;
 
   // The input being sent, so that a command it runs can be told to its slot.

@@ -1,18 +1,10 @@
 #include "surface.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
-
-#include "simctl.h"
 
 namespace desk {
 
 namespace {
-
-constexpr char kPortName[] = "Quillmote Port";
-// A device pair that is not the surface, for runs without it.
-constexpr char kOtherPortName[] = "Desk Synth";
 
 constexpr uint8_t kNoteOn = 0x90;
 constexpr uint8_t kControlChange = 0xB0;
@@ -26,8 +18,6 @@ constexpr uint8_t kSysexEnd = 0xF7;
 
 constexpr std::size_t kMeterFirstCell = 20;
 constexpr std::size_t kMeterCells = 8;
-
-constexpr unsigned kIdleTimeoutMs = 10000;
 
 std::string Hex(const uint8_t* bytes, std::size_t length) {
   std::string text;
@@ -196,50 +186,30 @@ std::string SurfaceModel::ApplyShort(const uint8_t* bytes, std::size_t length, b
   return "MIDI " + Hex(bytes, length) + " (no lamp or display write)";
 }
 
-Surface::Surface(Log& log) : m_log(log) {}
+Surface::Surface(Log& log, Machine& machine) : m_log(log), m_machine(machine) {}
 
-Surface::~Surface() { sim_set_output_listener(nullptr, nullptr); }
+Surface::~Surface() { m_machine.Detach(); }
 
 void Surface::Install(bool withPorts) {
-  sim_set_output_listener(nullptr, nullptr);
-  sim_reset();
+  m_machine.Detach();
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_model = SurfaceModel();
     m_held.clear();
     m_ports = withPorts;
-    m_seen = 0;
-    m_output = sim_add_output(withPorts ? kPortName : kOtherPortName);
-    m_input = sim_add_input(withPorts ? kPortName : kOtherPortName);
   }
-  sim_set_output_listener(&Surface::OnOutput, this);
+  m_machine.Install(withPorts,
+                    [this](const uint8_t* bytes, std::size_t length) { OnOutput(bytes, length); });
 }
 
-void Surface::OnOutput(void* context, unsigned device, const unsigned char* bytes,
-                       std::size_t length) {
-  auto* self = static_cast<Surface*>(context);
-  try {
-    std::string text;
-    bool malformed = false;
-    {
-      std::lock_guard<std::mutex> lock(self->m_mutex);
-      if (device != self->m_output) return;
-      text = self->m_model.Apply(bytes, length, &malformed);
-    }
-    self->m_log.Add(Source::kOutput, malformed ? text + " !" : text);
-  } catch (...) {
-    // Nothing may leave the system's thread; the count below still moves on.
-  }
-  self->m_seen.fetch_add(1);
-}
-
-bool Surface::Send(uint32_t packed) {
-  unsigned input = 0;
+void Surface::OnOutput(const uint8_t* bytes, std::size_t length) {
+  std::string text;
+  bool malformed = false;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    input = m_input;
+    text = m_model.Apply(bytes, length, &malformed);
   }
-  return sim_send_input(input, packed, 0, 1) != 0;
+  m_log.Add(Source::kOutput, malformed ? text + " !" : text);
 }
 
 bool Surface::Press(const Button& button, bool pressed) {
@@ -256,7 +226,7 @@ bool Surface::Press(const Button& button, bool pressed) {
                            static_cast<uint8_t>(packed >> 16)};
   m_log.Add(Source::kInput, std::string(button.name) + (pressed ? " press" : " release") + " (" +
                                 Hex(bytes, sizeof bytes) + ")");
-  const bool delivered = Send(packed);
+  const bool delivered = m_machine.SendInput(packed);
   if (!delivered) m_log.Add(Source::kInput, "  dropped: the plug-in's input port is not started");
   return delivered;
 }
@@ -267,7 +237,7 @@ bool Surface::Wheel(int steps) {
                            static_cast<uint8_t>(packed >> 16)};
   m_log.Add(Source::kInput, std::string("wheel ") + (steps > 0 ? "+" : "") + std::to_string(steps) +
                                 " (" + Hex(bytes, sizeof bytes) + ")");
-  const bool delivered = Send(packed);
+  const bool delivered = m_machine.SendInput(packed);
   if (!delivered) m_log.Add(Source::kInput, "  dropped: the plug-in's input port is not started");
   return delivered;
 }
@@ -279,22 +249,7 @@ bool Surface::IsHeld(uint8_t note) const {
 
 bool Surface::ShiftHeld() const { return IsHeld(FindButton("SHIFT")->note); }
 
-bool Surface::WaitQuiet() {
-  if (!sim_wait_idle(kIdleTimeoutMs)) return false;
-  unsigned output = 0;
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    output = m_output;
-  }
-  // The system counts a message before its listener call returns.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kIdleTimeoutMs);
-  while (m_seen.load() < sim_sent_count(output)) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  return true;
-}
+bool Surface::WaitQuiet() { return m_machine.WaitIdle(); }
 
 Surface::Snapshot Surface::Take() const {
   std::lock_guard<std::mutex> lock(m_mutex);

@@ -5,7 +5,6 @@
 #define QUILLMOTE_TOOLS_DESK_SURFACE_H
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "log.h"
+#include "machine.h"
 
 namespace desk {
 
@@ -90,7 +90,7 @@ class Surface {
     bool ports = false;
   };
 
-  explicit Surface(Log& log);
+  Surface(Log& log, Machine& machine);
   ~Surface();
   Surface(const Surface&) = delete;
   Surface& operator=(const Surface&) = delete;
@@ -114,18 +114,14 @@ class Surface {
   Snapshot Take() const;
 
  private:
-  static void OnOutput(void* context, unsigned device, const unsigned char* bytes,
-                       std::size_t length);
-  bool Send(uint32_t packed);
+  void OnOutput(const uint8_t* bytes, std::size_t length);
 
   Log& m_log;
+  Machine& m_machine;
   mutable std::mutex m_mutex;
   SurfaceModel m_model;
   std::set<uint8_t> m_held;
   bool m_ports = false;
-  unsigned m_output = 0;
-  unsigned m_input = 0;
-  std::atomic<std::size_t> m_seen{0};
 };
 
 }  // namespace desk

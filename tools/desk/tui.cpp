@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <clocale>
 #include <csignal>
@@ -200,8 +201,9 @@ void Terminal::HandleKey(int key) {
       m_prompt.clear();
       return;
     case 'b':
-      if (!m_session.CanConfigure()) {
-        Message("This plug-in does not export ConfigureController: no bindings dialog.");
+      if (std::string why; !m_session.CanConfigure(&why)) {
+        if (!why.empty()) why[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(why[0])));
+        Message(why + ".");
         return;
       }
       m_showBindings = true;
@@ -326,9 +328,7 @@ void Terminal::Draw() {
   attron(A_BOLD);
   mvprintw(0, 0, "Quillmote desk");
   attroff(A_BOLD);
-  std::string path = m_session.plugin().Path();
-  const std::size_t slash = path.rfind('/');
-  if (slash != std::string::npos) path = path.substr(slash + 1);
+  const std::string path = m_session.machine().Name();
   printw("  %s %s", path.c_str(),
          host.open ? (surface.ports ? "open" : "open, no surface") : "closed");
   DrawSurface(surface);
@@ -535,7 +535,7 @@ bool UnicodeTerminal() {
 
 }  // namespace
 
-int RunTerminal(PluginLibrary& plugin, bool withSurface) {
+int RunTerminal(Machine& machine, bool withSurface) {
   const bool unicode = UnicodeTerminal();
   SCREEN* screen = newterm(nullptr, stdout, stdin);
   if (screen == nullptr) {
@@ -583,7 +583,7 @@ int RunTerminal(PluginLibrary& plugin, bool withSurface) {
     while (lines.size() > kLogCapacity) lines.pop_front();
   });
   {
-    Session session(log, plugin, false);
+    Session session(log, machine, false);
     session.Start(withSurface);
     Terminal terminal(session, log, lines, linesMutex, unicode);
     terminal.Run();

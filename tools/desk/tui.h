@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "plugin.h"
+#include "machine.h"
 
 namespace desk {
 
@@ -14,7 +14,7 @@ constexpr int kMinLines = 24;
 
 // Runs the desk interactively until the user quits. Returns the process's
 // exit status; says on standard error why it could not start.
-int RunTerminal(PluginLibrary& plugin, bool withSurface);
+int RunTerminal(Machine& machine, bool withSurface);
 
 }  // namespace desk
 
