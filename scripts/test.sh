@@ -41,6 +41,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w || true
 fi
+# The Windows tests include the desk's script cases on the real DLL: the
+# native desk built above (build-native) runs them with --wine against the
+# same golden files, in this prefix.
 # The real dialog under Wine and Xvfb has failed to appear once in a while;
 # a second try tells such a hiccup from a fault (which fails both).
 run_tests build-windows --repeat until-pass:2

@@ -71,6 +71,9 @@ class Machine {
 
   // The plug-in as the desk's header names it.
   virtual std::string Name() const = 0;
+  // True once the machine is gone for good (the process that ran the
+  // plug-in ended), with why in `why`.
+  virtual bool Lost(std::string* /*why*/) const { return false; }
 
   // ---- The plug-in's exports; the host calls them on its own thread ----
   // QueryController into `record` (zeroed first).

@@ -69,7 +69,15 @@ int RunScript(desk::Machine& machine, const std::string& name,
       log.Add(desk::Source::kScript,
               command.kind == desk::Command::kComment ? command.line : "> " + command.line);
       if (command.line.empty()) continue;
-      if (!session.Run(command, &error)) {
+      const bool ran = session.Run(command, &error);
+      if (std::string why; ran && machine.Lost(&why)) {
+        log.Flush();
+        std::cout.flush();
+        Fail(name + ":" + std::to_string(command.lineNumber) + ": " + why);
+        status = kScriptFailed;
+        break;
+      }
+      if (!ran) {
         log.Flush();
         std::cout.flush();
         Fail(name + ":" + std::to_string(command.lineNumber) + ": " + error);
@@ -80,6 +88,10 @@ int RunScript(desk::Machine& machine, const std::string& name,
     session.Finish();
   }
   std::cout.flush();
+  if (std::string why; status == kOk && machine.Lost(&why)) {
+    Fail(name + ": " + why);
+    status = kScriptFailed;
+  }
   return status;
 }
 

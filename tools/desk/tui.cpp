@@ -151,7 +151,13 @@ int ColorOf(Source source) {
 }
 
 void Terminal::Run() {
+  bool lost = false;
   while (!m_quit && !g_interrupted.load()) {
+    if (std::string why; !lost && m_session.machine().Lost(&why)) {
+      lost = true;
+      m_log.Add(Source::kError, why);
+      Message("The plug-in's process is gone (see the log); q quits.");
+    }
     m_session.PollDebugger();
     m_log.Flush();
     Draw();

@@ -279,9 +279,21 @@ std::string WineMachine::StderrText() {
 }
 
 void WineMachine::Fail(const std::string& why) {
-  if (m_failed.exchange(true)) return;
-  std::string said = StderrText();
-  std::cerr << "quillmote-desk: " << why << (said.empty() ? "" : "\n" + said) << "\n";
+  if (m_failed.load()) return;
+  // Wine's own words (a crash's backtrace, say) come after the desk's.
+  const std::string said = StderrText();
+  {
+    std::lock_guard<std::mutex> lock(m_failureMutex);
+    m_failure = why + (said.empty() ? "" : "\n" + said);
+  }
+  m_failed = true;
+}
+
+bool WineMachine::Lost(std::string* why) const {
+  if (!m_failed.load()) return false;
+  std::lock_guard<std::mutex> lock(m_failureMutex);
+  if (why != nullptr) *why = m_failure;
+  return true;
 }
 
 void WineMachine::Write(const std::string& line) {
@@ -551,9 +563,7 @@ bool WineMachine::HasDialog(std::string* why) const {
   }
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || display[0] == 0) {
-    *why =
-        "under --wine the bindings dialog is a real window and needs an X display, but DISPLAY "
-        "is not set (xvfb-run gives the desk one)";
+    *why = "the bindings dialog under Wine needs an X display, and DISPLAY is not set";
     return false;
   }
   return true;

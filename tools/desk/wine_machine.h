@@ -45,6 +45,7 @@ class WineMachine : public Machine {
   bool Start(const WineSetup& setup, std::string* error);
 
   std::string Name() const override;
+  bool Lost(std::string* why) const override;
   int Query(unsigned char* record, std::size_t size) override;
   int Open(const HostServices& services) override;
   void Update(int32_t code, const UpdateArg& first, const UpdateArg& second) override;
@@ -102,6 +103,8 @@ class WineMachine : public Machine {
   OutputListener m_listener;
 
   std::atomic<bool> m_failed{false};
+  mutable std::mutex m_failureMutex;
+  std::string m_failure;
 };
 
 }  // namespace desk
