@@ -232,6 +232,7 @@ bool WineMachine::Start(const WineSetup& setup, std::string* error) {
   m_pid = fork();
   if (m_pid < 0) {
     *error = std::string("cannot start Wine: ") + std::strerror(errno);
+    for (int fd : {toBridge[0], toBridge[1], fromBridge[0], fromBridge[1]}) close(fd);
     return false;
   }
   if (m_pid == 0) {

@@ -259,8 +259,10 @@ BOOL CALLBACK FindOurDialog(HWND window, LPARAM found) {
   GetWindowThreadProcessId(window, &process);
   char name[16] = {};
   GetClassNameA(window, name, sizeof name);
+  // A dialog of this process, and the bindings dialog rather than a message
+  // box: it has the first box.
   if (process == GetCurrentProcessId() && std::strcmp(name, "#32770") == 0 &&
-      IsWindowVisible(window)) {
+      IsWindowVisible(window) && GetDlgItem(window, kFirstBox) != nullptr) {
     *reinterpret_cast<HWND*>(found) = window;
     return FALSE;
   }
