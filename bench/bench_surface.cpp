@@ -1,48 +1,228 @@
 // What the plug-in's hot paths cost: a surface message decoded and handed to
-// the host, and display and lamp writes through the output port of a system
-// that completes at once.
+// the host, each host notification, display and lamp writes through the
+// output port of a system that completes at once, loading the bindings from
+// a host with 2,000 commands, and closing with display writes still queued.
+// scripts/bench-report.sh sets the figures beside their budgets and the MIDI
+// wire time of what they send.
+//
+// "allocs" counts the heap allocations per iteration made by the plug-in's
+// own code (tests/alloc checks the same counts exactly).
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../tests/alloc/alloc_counter.h"
+#include "bindings/binding_table.h"
+#include "bindings/settings_dlg.h"
 #include "controller/controller.h"
+#include "plugin/exports.h"
 #include "simctl.h"
 #include <benchmark/benchmark.h>
 
 namespace {
 
+std::vector<std::string> g_commands;
+
 void __cdecl NoAction(int32_t, int32_t, int32_t, int32_t) {}
 void __cdecl NoQuery(int32_t, int32_t, void*, int32_t) {}
-void __cdecl NoName(int32_t, char*, int32_t, int32_t* valid) { *valid = 0; }
 void __cdecl NoRun(int32_t, int32_t) {}
+void __cdecl Name(int32_t index, char* buffer, int32_t size, int32_t* valid) {
+  *valid = 0;
+  if (index < 0 || static_cast<std::size_t>(index) >= g_commands.size()) return;
+  std::snprintf(buffer, static_cast<std::size_t>(size), "%s",
+                g_commands[static_cast<std::size_t>(index)].c_str());
+  *valid = 1;
+}
 
-const HostServices kHost = {&NoAction, &NoQuery, &NoName, 0, &NoRun, 0};
+HostServices Host() {
+  return {&NoAction, &NoQuery, &Name, 0, &NoRun, static_cast<int32_t>(g_commands.size())};
+}
 
-struct Attached {
+// The registry store of the run, in a directory of its own with no store.
+void PrivateStore() {
+  static const std::string dir = [] {
+    char pattern[] = "/tmp/quillmote-bench-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    const std::string path = made != nullptr ? made : "/tmp/quillmote-bench";
+    setenv("XDG_CONFIG_HOME", path.c_str(), 1);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(dir, ignored);
+    });
+    return path;
+  }();
+}
+
+// A controller attached to the simulated surface; the machine is reset only
+// after the controller is gone, so that its headers are all given back.
+class Attached {
+ public:
   Attached() {
+    PrivateStore();
     sim_reset();
     sim_add_output("Quillmote Port");
     sim_add_input("Quillmote Port");
-    controller.Attach();
+    m_host = Host();
+    m_controller = new CMidiReceiveDlg(&m_host);
+    m_controller->Attach();
+    sim_wait_idle(10000);
   }
-  ~Attached() { sim_reset(); }
-  CMidiReceiveDlg controller{&kHost};
+  ~Attached() {
+    sim_wait_idle(10000);
+    delete m_controller;
+    sim_reset();
+  }
+  CMidiReceiveDlg& operator*() { return *m_controller; }
+  CMidiReceiveDlg* operator->() { return m_controller; }
+
+ private:
+  HostServices m_host{};
+  CMidiReceiveDlg* m_controller = nullptr;
 };
 
-void DecodeButtonPress(benchmark::State& state) {
-  Attached rig;
-  for (auto _ : state) rig.controller.OnShortMsg(0x7F5E90, 0);  // PLAY pressed
+// Runs `body` per iteration; every 64 iterations the output in flight is
+// let finish outside the timing, so that no backlog builds up.
+template <class F>
+void Loop(benchmark::State& state, F&& body) {
+  alloc::Scope scope;
+  int n = 0;
+  for (auto _ : state) {
+    body();
+    if (++n % 64 == 0) {
+      state.PauseTiming();
+      sim_wait_idle(10000);
+      state.ResumeTiming();
+    }
+  }
+  state.counters["allocs"] =
+      benchmark::Counter(static_cast<double>(scope.Made()), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(DecodeButtonPress);
 
-void DisplayWrite(benchmark::State& state) {
+void Decode_PlayPressed(benchmark::State& state) {
   Attached rig;
-  for (auto _ : state) rig.controller.ShowTrackName("Bass");
-  sim_wait_idle(10000);
+  Loop(state, [&] { rig->OnShortMsg(0x7F5E90, 0); });
 }
-BENCHMARK(DisplayWrite);
+BENCHMARK(Decode_PlayPressed);
 
-void LampWrite(benchmark::State& state) {
+void Decode_WheelStep(benchmark::State& state) {
+  Attached rig;
+  Loop(state, [&] { rig->OnShortMsg(0x013CB0, 0); });
+}
+BENCHMARK(Decode_WheelStep);
+
+void Decode_NoButton(benchmark::State& state) {
+  Attached rig;
+  Loop(state, [&] { rig->OnShortMsg(0x7F3C90, 0); });
+}
+BENCHMARK(Decode_NoButton);
+
+void Output_Lamp(benchmark::State& state) {
   Attached rig;
   bool on = false;
-  for (auto _ : state) rig.controller.SetLamp(86, on = !on);
+  Loop(state, [&] { rig->SetLamp(kNoteLoop, on = !on); });
 }
-BENCHMARK(LampWrite);
+BENCHMARK(Output_Lamp);
+
+void Output_DisplayWrite(benchmark::State& state) {
+  Attached rig;
+  Loop(state, [&] { rig->ShowTrackName("Bass"); });
+}
+BENCHMARK(Output_DisplayWrite);
+
+void Output_DisplayClear(benchmark::State& state) {
+  Attached rig;
+  Loop(state, [&] { rig->ClearDisplay(); });
+}
+BENCHMARK(Output_DisplayClear);
+
+// One notification per code, for the current track where the code asks.
+void Notification(benchmark::State& state) {
+  Attached rig;
+  const auto code = static_cast<int32_t>(state.range(0));
+  double volume = -3.26;
+  double level1 = 0.5;
+  double level2 = 0.25;
+  const char* time = "00:01:02.50";
+  HostArg first = 4;
+  HostArg second = 1;
+  if (code == HostCode::kVolume) second = reinterpret_cast<HostArg>(&volume);
+  if (code == HostCode::kLevels) {
+    first = reinterpret_cast<HostArg>(&level1);
+    second = reinterpret_cast<HostArg>(&level2);
+  }
+  if (code == HostCode::kTime) first = reinterpret_cast<HostArg>(time);
+  rig->OnHostUpdate(HostCode::kTrackChange, 4, 12, 0);
+  Loop(state, [&] { rig->OnHostUpdate(code, first, second, 0); });
+}
+BENCHMARK(Notification)
+    ->ArgName("code")
+    ->Arg(7)
+    ->Arg(15)
+    ->Arg(16)
+    ->Arg(18)
+    ->Arg(19)
+    ->Arg(20)
+    ->Arg(21)
+    ->Arg(39)
+    ->Arg(40)
+    ->Arg(41)
+    ->Arg(44)
+    ->Arg(8);
+
+// 2,000 host commands and nothing stored. range(0) 0: no default name is
+// among them, so every slot scans the whole list; 1: the default names are
+// spread through the list, slot i at index 125 i.
+void LoadBindings2000(benchmark::State& state) {
+  PrivateStore();
+  g_commands.clear();
+  for (int i = 0; i < 2000; ++i) g_commands.push_back("Command number " + std::to_string(i));
+  if (state.range(0) == 1) {
+    for (std::size_t slot = 0; slot < kBindingCount; ++slot) {
+      g_commands[125 * slot] = BindingTable[slot].m_defaultName;
+    }
+  }
+  CUserSettingsDlg loader;
+  loader.SetCommandSource(static_cast<int32_t>(g_commands.size()), &Name);
+  for (auto _ : state) loader.LoadBindings();
+  g_commands.clear();
+}
+BENCHMARK(LoadBindings2000)->ArgName("spread")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// CloseController with 100 time writes still queued. range(0) 0: the system
+// completes at once; 1: it completes nothing (a stalled device), so Close
+// waits out its drain limit and resets the device.
+void CloseWithQueuedWrites(benchmark::State& state) {
+  PrivateStore();
+  const bool stalled = state.range(0) == 1;
+  for (auto _ : state) {
+    state.PauseTiming();
+    sim_reset();
+    sim_add_output("Quillmote Port");
+    sim_add_input("Quillmote Port");
+    const HostServices host = Host();
+    OpenController(&host);
+    sim_wait_idle(10000);
+    if (stalled) sim_hold_completions(1);
+    for (int i = 0; i < 100; ++i) {
+      UpdateController(HostCode::kTime, reinterpret_cast<HostArg>("00:01:02.50"), 0, 0);
+    }
+    state.ResumeTiming();
+    CloseController();
+    state.PauseTiming();
+    sim_hold_completions(0);
+    sim_reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(CloseWithQueuedWrites)
+    ->ArgName("stalled")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 }  // namespace
