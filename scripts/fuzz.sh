@@ -16,7 +16,7 @@ root=$PWD
 targets=(input update bindings host)
 
 usage() {
-  echo "usage: $0 {${targets[*]// /|}|all} [SECONDS] [--merge]" >&2
+  echo "usage: $0 {input|update|bindings|host|all} [SECONDS] [--merge]" >&2
   exit 2
 }
 
