@@ -79,6 +79,11 @@ SIMCTL_API void sim_fail(const char* function, unsigned result, unsigned skip, u
 SIMCTL_API void sim_clear_faults(void);
 /* Calls made to the named platform function since the last reset. */
 SIMCTL_API unsigned sim_call_count(const char* function);
+/* The names of the platform functions called since the last reset, in name
+   order: copies name `index` into buf as a NUL-terminated text cut to cap
+   bytes and returns its full length, or 0 when there is no such name. Lets a
+   test find out which functions a run of the plug-in calls. */
+SIMCTL_API size_t sim_called_function(size_t index, char* buf, size_t cap);
 
 /* ---- Surface side: what the plug-in sent -------------------------------- */
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
@@ -75,6 +76,19 @@ unsigned CallCount(std::string_view function) {
   std::lock_guard<std::mutex> lock(s.mutex);
   auto it = s.calls.find(function);
   return it == s.calls.end() ? 0 : it->second;
+}
+
+std::size_t CalledFunction(std::size_t index, char* buf, std::size_t cap) {
+  State& s = TheState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (index >= s.calls.size()) return 0;
+  const std::string& name = std::next(s.calls.begin(), static_cast<std::ptrdiff_t>(index))->first;
+  if (buf != nullptr && cap > 0) {
+    const std::size_t n = std::min(name.size(), cap - 1);
+    std::memcpy(buf, name.data(), n);
+    buf[n] = '\0';
+  }
+  return name.size();
 }
 
 void ClearCallCounts() {

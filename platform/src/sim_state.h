@@ -18,6 +18,9 @@ std::optional<unsigned> EnterCall(std::string_view function);
 void SetFault(std::string_view function, unsigned result, unsigned skip, unsigned count);
 void ClearFaults();
 unsigned CallCount(std::string_view function);
+// Name `index`, in name order, of the functions called since the counts were
+// cleared; copied like DebugLine.
+std::size_t CalledFunction(std::size_t index, char* buf, std::size_t cap);
 void ClearCallCounts();
 
 void AddDebugLine(std::string_view text);

@@ -57,6 +57,10 @@ unsigned sim_call_count(const char* function) {
   return Guarded(0u, [&] { return qmsim::CallCount(function); });
 }
 
+size_t sim_called_function(size_t index, char* buf, size_t cap) {
+  return Guarded<size_t>(0, [&] { return qmsim::CalledFunction(index, buf, cap); });
+}
+
 size_t sim_sent_count(unsigned device) {
   return Guarded<size_t>(0, [&] { return midi::SentCount(device); });
 }
