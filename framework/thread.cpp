@@ -7,12 +7,17 @@ CWinThread::~CWinThread() {
 }
 
 void CWinThread::Join() {
-  if (m_hThread != nullptr) WaitForSingleObject(m_hThread, INFINITE);
+  if (m_hThread == nullptr) return;
+  if (WaitForSingleObject(m_hThread, INFINITE) == WAIT_OBJECT_0) return;
+  while (!m_ended.load()) Sleep(1);
 }
 
 DWORD WINAPI CWinThread::Trampoline(LPVOID self) {
   auto* thread = static_cast<CWinThread*>(self);
-  return thread->m_proc(thread->m_param);
+  const UINT result = thread->m_proc(thread->m_param);
+  // The owner may destroy the object as soon as it sees this.
+  thread->m_ended = true;
+  return result;
 }
 
 std::unique_ptr<CWinThread> AfxBeginThread(AFX_THREADPROC proc, LPVOID param) {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 
 #include "framework/object.h"
@@ -20,8 +21,10 @@ class CWinThread : public CCmdTarget {
   CWinThread(const CWinThread&) = delete;
   CWinThread& operator=(const CWinThread&) = delete;
 
-  // Waits, with no time limit, until the thread has ended. Harmless when it
-  // has ended already.
+  // Waits, with no time limit, until the thread's routine has returned.
+  // Harmless when it has ended already; when the system can't wait for the
+  // thread, the thread's own mark is waited for instead, so that its owner
+  // never goes away under it.
   void Join();
 
   HANDLE m_hThread = nullptr;
@@ -33,6 +36,8 @@ class CWinThread : public CCmdTarget {
 
   AFX_THREADPROC m_proc = nullptr;
   LPVOID m_param = nullptr;
+  // Set by the thread as the last thing it does with this object.
+  std::atomic<bool> m_ended{false};
 };
 
 // Starts `proc(param)` at normal priority with the default stack size.
