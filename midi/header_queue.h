@@ -10,8 +10,8 @@
 
 namespace midi {
 
-// THeader offers Release() (give it back to the system) and IsDone() (the
-// system has finished with it).
+// THeader offers Release() (give it back to the system; false when the system
+// refuses) and IsDone() (the system has finished with it).
 template <class THeader>
 class CHeaderQueue {
  public:
@@ -43,20 +43,18 @@ class CHeaderQueue {
 
   void ReleaseOne() {
     Locked lock(m_lock);
-    if (!m_entries.empty()) {
-      Free(m_entries.front());
-      m_entries.pop_front();
-    }
+    if (!m_entries.empty() && Free(m_entries.front())) m_entries.pop_front();
   }
 
   // Releases every entry the system has finished with, wherever it stands:
   // with two threads sending, queue order need not be completion order, and
-  // done notifications merge in the auto-reset event.
+  // done notifications merge in the auto-reset event. An entry the system
+  // won't take back stays queued and is offered again next time; freeing it
+  // would leave the system a header it still counts as prepared.
   void ReleaseDone() {
     Locked lock(m_lock);
     for (auto it = m_entries.begin(); it != m_entries.end();) {
-      if (*it == nullptr || (*it)->IsDone()) {
-        Free(*it);
+      if ((*it == nullptr || (*it)->IsDone()) && Free(*it)) {
         it = m_entries.erase(it);
       } else {
         ++it;
@@ -64,12 +62,22 @@ class CHeaderQueue {
     }
   }
 
+  // Releases every entry; those the system refuses are freed all the same.
+  // Only for when the system can no longer touch them.
   void ReleaseAll() {
     Locked lock(m_lock);
     while (!m_entries.empty()) {
-      Free(m_entries.front());
+      if (!Free(m_entries.front())) delete m_entries.front();
       m_entries.pop_front();
     }
+  }
+
+  // Frees every entry without asking the system: for once the device is
+  // closed and the system has given back all it had.
+  void Discard() {
+    Locked lock(m_lock);
+    for (THeader* header : m_entries) delete header;
+    m_entries.clear();
   }
 
   bool AllDone() const {
@@ -105,10 +113,11 @@ class CHeaderQueue {
     CRITICAL_SECTION& m_cs;
   };
 
-  static void Free(THeader* header) {
-    if (header == nullptr) return;
-    header->Release();
+  static bool Free(THeader* header) {
+    if (header == nullptr) return true;
+    if (!header->Release()) return false;
     delete header;
+    return true;
   }
 
   std::deque<THeader*> m_entries;

@@ -2,7 +2,17 @@
 
 namespace midi {
 
-void CMIDIInHeader::Release() { midiInUnprepareHeader(m_handle, &m_header, sizeof m_header); }
+namespace {
+
+// The worker looks at the port at least this often even without a wake, so
+// that a stop whose wake the system failed to signal still ends it.
+constexpr DWORD kWorkerWakeMilliseconds = 50;
+
+}  // namespace
+
+bool CMIDIInHeader::Release() {
+  return midiInUnprepareHeader(m_handle, &m_header, sizeof m_header) == MMSYSERR_NOERROR;
+}
 
 bool CMIDIInHeader::IsDone() const {
   auto& flags = const_cast<DWORD&>(m_header.dwFlags);
@@ -140,7 +150,7 @@ void CALLBACK CMIDIInDevice::SystemCallback(HMIDIIN, UINT message, DWORD_PTR ins
 UINT CMIDIInDevice::WorkerMain(LPVOID param) {
   auto* port = static_cast<CMIDIInDevice*>(param);
   while (port->m_state.load() == Started) {
-    WaitForSingleObject(port->m_event, INFINITE);
+    WaitForSingleObject(port->m_event, kWorkerWakeMilliseconds);
     if (port->m_state.load() != Started) break;
     // Only buffers the system has marked done: a wake can stand for several
     // returned buffers, or for none.

@@ -23,7 +23,8 @@ namespace midi {
 class CMIDIInHeader {
  public:
   CMIDIInHeader(HMIDIIN handle, const MIDIHDR& header) : m_handle(handle), m_header(header) {}
-  void Release();
+  // False when the system refuses to take the header back.
+  bool Release();
   bool IsDone() const;
 
  private:

@@ -11,6 +11,11 @@ namespace {
 // it takes them back with a reset (which also sends note-offs).
 constexpr DWORD kCloseDrainMilliseconds = 1000;
 
+// The worker looks at the port at least this often even without a wake: a
+// wake the system failed to signal then costs a moment, not a header kept
+// until close or a close that never returns.
+constexpr DWORD kWorkerWakeMilliseconds = 50;
+
 }  // namespace
 
 CMIDIOutHeader::CMIDIOutHeader(HMIDIOUT handle, const char* bytes, DWORD length)
@@ -28,7 +33,9 @@ void CMIDIOutHeader::Send() {
   if (result != MMSYSERR_NOERROR) throw CMIDIOutException(result);
 }
 
-void CMIDIOutHeader::Release() { midiOutUnprepareHeader(m_handle, &m_header, sizeof m_header); }
+bool CMIDIOutHeader::Release() {
+  return midiOutUnprepareHeader(m_handle, &m_header, sizeof m_header) == MMSYSERR_NOERROR;
+}
 
 bool CMIDIOutHeader::IsDone() const {
   auto& flags = const_cast<DWORD&>(m_header.dwFlags);
@@ -73,8 +80,23 @@ void CMIDIOutDevice::Close() noexcept {
     WaitForQueuedHeaders(kCloseDrainMilliseconds);
   }
   m_queue.ReleaseDone();
-  m_queue.Abandon();
-  midiOutClose(m_handle);
+  // A header the system refused to unprepare gets a second chance: once the
+  // device is closed it can't be given back any more.
+  if (m_queue.Size() != 0) m_queue.ReleaseDone();
+  // A close refused while something still plays succeeds after a reset.
+  bool closed = midiOutClose(m_handle) == MMSYSERR_NOERROR;
+  if (!closed) {
+    midiOutReset(m_handle);
+    closed = midiOutClose(m_handle) == MMSYSERR_NOERROR;
+  }
+  if (closed) {
+    // The system has given everything back; what it would not unprepare
+    // can no longer be touched by it.
+    m_queue.Discard();
+  } else {
+    // Memory the system may still write to is lost rather than freed.
+    m_queue.Abandon();
+  }
 }
 
 void CMIDIOutDevice::WaitForQueuedHeaders(DWORD milliseconds) {
@@ -130,7 +152,7 @@ void CALLBACK CMIDIOutDevice::SystemCallback(HMIDIOUT, UINT message, DWORD_PTR i
 UINT CMIDIOutDevice::WorkerMain(LPVOID param) {
   auto* port = static_cast<CMIDIOutDevice*>(param);
   while (port->m_state.load() == Opened) {
-    WaitForSingleObject(port->m_event, INFINITE);
+    WaitForSingleObject(port->m_event, kWorkerWakeMilliseconds);
     if (port->m_state.load() != Opened) break;
     port->m_queue.ReleaseDone();
   }

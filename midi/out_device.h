@@ -30,8 +30,8 @@ class CMIDIOutHeader {
 
   // Hands the header to the system; throws CMIDIOutException.
   void Send();
-  // Unprepares the header; the result is ignored.
-  void Release();
+  // Unprepares the header; false when the system refuses.
+  bool Release();
   // The system has set the done flag (it writes it on its own thread).
   bool IsDone() const;
 
