@@ -1,6 +1,7 @@
 #include "plugin/exports.h"
 
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 
@@ -29,6 +30,12 @@ void EndController() {
   g_controller = nullptr;
 }
 
+void ReportOpenFailure(const char* reason) {
+  char line[1024];
+  wsprintfA(line, "Error attaching to Quillmote Midi port %s\n", reason);
+  OutputDebugStringA(line);
+}
+
 }  // namespace
 
 extern "C" int __cdecl QueryController(PluginInfo* info) {
@@ -45,14 +52,27 @@ extern "C" int __cdecl OpenController(const HostServices* host) {
   EndController();
   try {
     g_controller = new CMidiReceiveDlg(host);
+  } catch (const std::exception& e) {
+    // Without its ports' events or memory there is no controller; the host
+    // only sees 0, so the reason goes where a person can read it.
+    g_controller = nullptr;
+    ReportOpenFailure(e.what());
+    return 0;
   } catch (...) {
     g_controller = nullptr;
+    ReportOpenFailure("unknown error");
     return 0;
   }
   try {
     if (g_controller->Attach() != 0 && !g_controller->NoSurface()) return 1;
     return 0;
+  } catch (const std::exception& e) {
+    ReportOpenFailure(e.what());
+    delete g_controller;
+    g_controller = nullptr;
+    return 0;
   } catch (...) {
+    ReportOpenFailure("unknown error");
     delete g_controller;
     g_controller = nullptr;
     return 0;
