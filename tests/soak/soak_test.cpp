@@ -1,0 +1,192 @@
+// Long runs of the plug-in as a host and a surface use it: many open and
+// close cycles with input and notifications flowing, and a long stream of
+// display writes whose done notifications come in bursts and out of order.
+// Both must end with no device, no header and no more heap blocks than they
+// started with.
+//
+// ctest runs a short form. QM_SOAK_CYCLES and QM_SOAK_WRITES set the long
+// one (scripts/soak.sh), and each test prints its figures.
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "live_heap.h"
+#include "plugin/exports.h"
+#include "support.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+using test::FakeHost;
+using test::SimSurface;
+
+constexpr uint8_t kNoteOn = 0x90;
+constexpr uint8_t kControlChange = 0xB0;
+constexpr uint8_t kPlay = 94;
+constexpr uint8_t kLoop = 86;
+constexpr uint8_t kShift = 121;
+constexpr uint8_t kWheel = 60;
+
+uint64_t Setting(const char* name, uint64_t fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || text[0] == 0) return fallback;
+  return std::strtoull(text, nullptr, 10);
+}
+
+// Waits until the system has nothing in flight and the plug-in's workers
+// have given back what they can, so that a count of blocks means something.
+void Settle() {
+  sim_wait_idle(10000);
+  for (int i = 0; i < 5000 && sim_prepared_headers() != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// Threads that end after the plug-in has closed (the system's port threads,
+// the ports' workers) free their last blocks a moment later: waits a while
+// for the count to come down to `limit`, and returns what it came to.
+int64_t LiveBlocksSettledTo(int64_t limit) {
+  for (int i = 0; i < 2000 && soak::LiveBlocks() > limit; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return soak::LiveBlocks();
+}
+
+class Soak : public ::testing::Test {
+ protected:
+  Soak() {
+    m_host.SetCommands({"Undo (1)", "Redo", "Metronome On/Off toggle"});
+    m_host.SetName(1, "Bass");
+    m_host.SetVolume(1, -2.5);
+    m_host.SetPan(1, 20);
+  }
+  ~Soak() override { CloseController(); }
+
+  // One cycle: the host opens the plug-in, the surface plays and the host
+  // reports, and the host closes it again.
+  void Cycle(uint64_t n) {
+    const HostServices services = m_host.Services();
+    ASSERT_EQ(OpenController(&services), 1) << "cycle " << n;
+    const double levels[2] = {0.75, 0.5};
+    const std::string time = "00:00:" + std::to_string(n % 60) + ".00";
+    m_surface.Send(kNoteOn, kPlay, 127);
+    UpdateController(18, 1, 4, 0);
+    m_surface.Send(kNoteOn, kPlay, 0);
+    m_surface.Send(kNoteOn, kShift, 127);
+    UpdateController(40, reinterpret_cast<HostArg>(&levels[0]),
+                     reinterpret_cast<HostArg>(&levels[1]), 0);
+    m_surface.Send(kControlChange, kWheel, 1);
+    m_surface.Send(kNoteOn, kLoop, 127);
+    UpdateController(41, reinterpret_cast<HostArg>(time.c_str()), 0, 0);
+    m_surface.Send(kNoteOn, kShift, 0);
+    // Input that is still on its way as the host closes.
+    sim_send_input(m_surface.input(), kNoteOn | (kLoop << 8) | (127 << 16), 0, 0);
+    CloseController();
+    // The surface's and the host's records would grow without end.
+    sim_clear_sent();
+    sim_debug_clear();
+    m_host.ClearCalls();
+  }
+
+  SimSurface m_surface;
+  FakeHost m_host;
+};
+
+TEST_F(Soak, OpenCloseCyclesWithTrafficLeaveNothingBehind) {
+  const uint64_t cycles = Setting("QM_SOAK_CYCLES", 500);
+  // The first cycles make what lives as long as the process (the system's
+  // bookkeeping, the library's static data); the count is taken after them.
+  for (uint64_t n = 0; n < 10; ++n) Cycle(n);
+  Settle();
+  const int64_t baseline = soak::LiveBlocks();
+  const auto start = std::chrono::steady_clock::now();
+  for (uint64_t n = 0; n < cycles; ++n) {
+    Cycle(n);
+    if (HasFatalFailure()) return;
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  Settle();
+  const int64_t live = LiveBlocksSettledTo(baseline);
+  EXPECT_EQ(sim_open_devices(), 0u);
+  EXPECT_EQ(sim_prepared_headers(), 0u);
+  EXPECT_EQ(sim_pending_headers(), 0u);
+  EXPECT_LE(live, baseline) << "heap blocks grew over " << cycles << " cycles";
+  std::printf("soak: %llu open/close cycles in %.1f s; live heap blocks %lld before, %lld after\n",
+              static_cast<unsigned long long>(cycles), seconds, static_cast<long long>(baseline),
+              static_cast<long long>(live));
+}
+
+TEST_F(Soak, DisplayWritesWithDoneNotificationsInBurstsAndOutOfOrder) {
+  const uint64_t writes = Setting("QM_SOAK_WRITES", 50000);
+  const HostServices services = m_host.Services();
+  ASSERT_EQ(OpenController(&services), 1);
+  Settle();
+  sim_clear_sent();
+
+  // Completions are held and then released in bursts of changing size, by
+  // turns newest first and oldest first, so the port's worker meets done
+  // headers in any order and many at a time.
+  sim_hold_completions(1);
+  char text[16];
+  uint64_t written = 0;
+  uint64_t burst = 0;
+  uint64_t received = 0;
+  unsigned mostHeld = 0;
+  int64_t baseline = -1;
+  uint32_t random = 12345;
+  const auto start = std::chrono::steady_clock::now();
+  while (written < writes) {
+    random = random * 1103515245u + 12345u;
+    const uint64_t size = 1 + (random >> 16) % 96;
+    for (uint64_t i = 0; i < size && written < writes; ++i, ++written) {
+      std::snprintf(
+          text, sizeof text, "%02u:%02u:%02u.%02u", static_cast<unsigned>(written / 360000 % 100),
+          static_cast<unsigned>(written / 6000 % 60), static_cast<unsigned>(written / 100 % 60),
+          static_cast<unsigned>(written % 100));
+      UpdateController(41, reinterpret_cast<HostArg>(text), 0, 0);
+    }
+    const unsigned held = sim_pending_headers();
+    if (held > mostHeld) mostHeld = held;
+    // Each held write is a header the plug-in allocated: the count sees
+    // the plug-in's own blocks.
+    if (baseline >= 0 && held > 1) {
+      EXPECT_GT(soak::LiveBlocks(), baseline);
+    }
+    // Part of the burst newest first, the rest oldest first.
+    sim_release_completions(m_surface.output(), held / 2, 1);
+    sim_release_completions(m_surface.output(), held, 0);
+    received += sim_sent_count(m_surface.output());
+    sim_clear_sent();
+    if (++burst == 20) {
+      // Warmed up: from here on the count of blocks must not grow.
+      Settle();
+      baseline = soak::LiveBlocks();
+    }
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  sim_hold_completions(0);
+  Settle();
+  EXPECT_EQ(sim_pending_headers(), 0u);
+  EXPECT_EQ(sim_prepared_headers(), 0u) << "headers outstanding after " << written << " writes";
+  EXPECT_EQ(received, written) << "every write reached the surface";
+  if (baseline >= 0) {
+    const int64_t live = LiveBlocksSettledTo(baseline);
+    EXPECT_LE(live, baseline) << "heap blocks grew over " << written << " display writes";
+    std::printf(
+        "soak: %llu display writes in %.1f s, up to %u done notifications per burst; live heap "
+        "blocks %lld after warming up, %lld at the end\n",
+        static_cast<unsigned long long>(written), seconds, mostHeld,
+        static_cast<long long>(baseline), static_cast<long long>(live));
+  }
+  CloseController();
+  Settle();
+  EXPECT_EQ(sim_open_devices(), 0u);
+  EXPECT_EQ(sim_prepared_headers(), 0u);
+}
+
+}  // namespace
