@@ -375,9 +375,16 @@ void ChooseAndConfirm(void*, void* dialog) {
   sim_user_click(window, IDOK);
 }
 
+// Faults of the registry's store file rather than of a function: the file
+// holds no valid store, or its directory can't be made because a file stands
+// in its place.
+const char kStoreFile[] = "store file";
+const Code kStoreFaults[] = {{1, "not valid"}, {2, "directory is a file"}};
+
 class Matrix {
  public:
-  explicit Matrix(Plugin& plugin) : m_plugin(plugin) {
+  Matrix(Plugin& plugin, fs::path storeFile, std::string configRoot)
+      : m_plugin(plugin), m_storeFile(std::move(storeFile)), m_configRoot(std::move(configRoot)) {
     m_host.SetCommands(kCommands);
     m_host.SetName(2, "Guitar");
     m_host.SetVolume(2, -3.5);
@@ -402,7 +409,9 @@ class Matrix {
     }
     sim_debug_clear();
     const auto before = CallCounts();
-    if (!c.function.empty()) {
+    if (c.function == kStoreFile) {
+      BreakStore(c.code.value);
+    } else if (!c.function.empty()) {
       sim_fail(c.function.c_str(), c.code.value, 0, c.mode == Mode::kOnce ? 1 : 0);
     }
 
@@ -416,11 +425,18 @@ class Matrix {
 
     Settle(c.function.empty() ? std::chrono::seconds(5) : std::chrono::milliseconds(200));
     sim_clear_faults();
+    if (c.function == kStoreFile) RepairStore();
     for (const auto& [name, count] : CallCounts()) {
       const auto it = before.find(name);
       if (it == before.end() || it->second < count) out.called.insert(name);
     }
     out.debugLines = DebugLines();
+    // The store's place differs from run to run.
+    for (std::string& line : out.debugLines) {
+      for (size_t at; (at = line.find(m_configRoot)) != std::string::npos;) {
+        line.replace(at, m_configRoot.size(), "$XDG_CONFIG_HOME");
+      }
+    }
     out.messageBoxes = MessageBoxes();
     sim_set_dialog_script(nullptr, nullptr);
 
@@ -463,6 +479,22 @@ class Matrix {
     const char name[] = "Zoom In Horizontally";
     RegSetValueExA(key, "In", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name);
     RegCloseKey(key);
+  }
+
+  void BreakStore(unsigned fault) const {
+    const fs::path dir = m_storeFile.parent_path();
+    fs::remove_all(dir);
+    if (fault == 1) {
+      fs::create_directories(dir);
+      std::ofstream(m_storeFile) << "{ not a store";
+    } else {
+      std::ofstream(dir) << "a file where the store's directory belongs";
+    }
+  }
+
+  void RepairStore() const {
+    fs::remove_all(m_storeFile.parent_path());
+    StoreBindings();
   }
 
   std::string RunPhase(Phase phase, const SimSurface& surface, const HostServices& services) {
@@ -509,6 +541,8 @@ class Matrix {
   }
 
   Plugin& m_plugin;
+  const fs::path m_storeFile;
+  const std::string m_configRoot;
   FakeHost m_host;
 };
 
@@ -658,7 +692,7 @@ class Watchdog {
 
 TEST_F(FaultMatrix, EveryPlatformFailureInEveryPhaseLeavesThePlugInWorking) {
   ASSERT_TRUE(s_plugin->Loaded()) << dlerror();
-  Matrix matrix(*s_plugin);
+  Matrix matrix(*s_plugin, m_config.StoreFile(), m_config.Dir().parent_path().string());
   Watchdog watchdog;
 
   std::ostringstream table;
@@ -732,6 +766,29 @@ TEST_F(FaultMatrix, EveryPlatformFailureInEveryPhaseLeavesThePlugInWorking) {
                 << (out.messageBoxes.empty() ? "" : "<br>message box: " + Cell(out.messageBoxes))
                 << " | " << LeftAfterClose(out) << " | " << result << " |\n";
         }
+      }
+    }
+    // The store file is read and written through the registry functions.
+    if (clean.called.count("RegOpenKeyA") != 0 || clean.called.count("RegCreateKeyExA") != 0) {
+      for (const Code& code : kStoreFaults) {
+        const Case c{phase, kStoreFile, code, Mode::kAlways};
+        const std::string name =
+            std::string(kStoreFile) + " " + code.name + " in " + PhaseName(phase);
+        watchdog.Enter(name);
+        const Outcome out = matrix.Run(c);
+        ++cases;
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(out.escaped) << "an exception reached the host";
+        EXPECT_EQ(out.devicesLeft + out.headersLeft + out.pendingLeft, 0u);
+        EXPECT_TRUE(out.worksAgain) << NextOpen(out);
+        EXPECT_TRUE(out.reopenDebugLines.empty()) << Cell(out.reopenDebugLines);
+        const std::string result = NextOpen(out);
+        ++outcomes[result];
+        table << "| " << kStoreFile << " | " << code.name << " | during the phase | "
+              << (out.phaseResult.empty() ? "returned" : out.phaseResult) << " | "
+              << Cell(out.debugLines)
+              << (out.messageBoxes.empty() ? "" : "<br>message box: " + Cell(out.messageBoxes))
+              << " | " << LeftAfterClose(out) << " | " << result << " |\n";
       }
     }
     table << "\nAlso called, and unable to fail: ";
