@@ -59,6 +59,6 @@ for name in "${selected[@]}"; do
     -artifact_prefix="$crashes/" -print_final_stats=1 "$new" "$corpus"
   if [ "$merge" = --merge ]; then
     echo "=== merge into fuzz/corpus/$name"
-    "$build/fuzz/fuzz_$name" -merge=1 "$corpus" "$new"
+    "$build/fuzz/fuzz_$name" -merge=1 -use_counters=0 "$corpus" "$new"
   fi
 done
