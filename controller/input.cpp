@@ -2,6 +2,7 @@
 // system's MIDI input thread, inside its callback: the host is called from
 // that thread, and the wheel marks and the LOOP lamp share the output port
 // with the host's own thread.
+#include <cmath>
 #include <cstdint>
 
 #include "controller/controller.h"
@@ -328,7 +329,12 @@ void CMidiReceiveDlg::OnWheel(int32_t steps) {
   }
   // From the last volume shown: it changes only when the host reports the
   // new one, so messages before that report all start from the same value.
-  double volume = step * kVolumePerStep + m_volume.load();
+  const double shown = m_volume.load();
+  // A volume the host gave as no number (the display shows "nan") has no
+  // value to step from; sent on, it would slip past the limits and arrive
+  // as 0.0, a jump to full level.
+  if (std::isnan(shown)) return;
+  double volume = step * kVolumePerStep + shown;
   if (volume > kVolumeMax) volume = kVolumeMax;
   if (volume < kVolumeMin) volume = kVolumeMin;
   Act(HostCode::kSetVolume, TruncateToInt32(volume * 100.0), ActionTrack());

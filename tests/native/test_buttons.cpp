@@ -1,5 +1,6 @@
 // The surface's buttons and wheel, played as MIDI bytes into the simulated
 // input device: what the host is asked and what the surface shows.
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -448,6 +449,25 @@ TEST(Wheel, StepsFromTheLastVolumeTheHostReported) {
   rig.SetVolume(-5.0);
   rig.Wheel(1);
   EXPECT_EQ(rig.host.Calls(), (Calls{Action(20, -400, kTrack)}));
+}
+
+TEST(Wheel, AVolumeThatIsNoNumberIsNotSteppedFrom) {
+  InputRig rig;
+  rig.SetVolume(std::nan(""));
+  rig.Press(kNoteShift);
+  rig.Clear();
+  rig.Wheel(1);
+  rig.Wheel(65);
+  EXPECT_TRUE(rig.host.Calls().empty());
+  // Pan does not depend on it, and a volume that is a number again counts.
+  rig.Press(kNoteLoop);
+  rig.Clear();
+  rig.Wheel(1);
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(21, 10, kTrack)}));
+  rig.Press(kNoteLoop);
+  rig.SetVolume(-6.0);
+  rig.Wheel(1);
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(20, -500, kTrack)}));
 }
 
 TEST(Wheel, FineModeLastsWhileStopIsHeldWithShift) {
