@@ -101,18 +101,6 @@ void CheckLoaded() {
   if (key != nullptr) RegCloseKey(key);
 }
 
-std::array<int32_t, kBindingCount> Snapshot() {
-  std::array<int32_t, kBindingCount> indexes{};
-  for (std::size_t i = 0; i < kBindingCount; ++i) indexes[i] = BindingTable[i].m_commandIndex;
-  return indexes;
-}
-
-void __cdecl GetName(int32_t index, char* buffer, int32_t size, int32_t* valid) {
-  fuzz::Services().GetCommandName(index, buffer, size, valid);
-}
-
-void PressOk(void*, void* dialog) { sim_user_click(dialog, IDOK); }
-
 bool StoreWasUnreadable() {
   char line[2048];
   for (std::size_t i = 0; i < sim_debug_count(); ++i) {
@@ -149,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   {
     CUserSettingsDlg loader;
-    loader.SetCommandSource(static_cast<int32_t>(fuzz::Host().names.size()), &GetName);
+    loader.SetCommandSource(static_cast<int32_t>(fuzz::Host().names.size()), &fuzz::GetName);
     loader.LoadBindings();
   }
   CheckLoaded();
@@ -157,18 +145,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   const bool unreadable = StoreWasUnreadable();
   sim_user_reset();
-  sim_set_dialog_script(&PressOk, nullptr);
+  sim_set_dialog_script(&fuzz::PressOk, nullptr);
   const int result =
-      ConfigureController(0, 0, static_cast<int32_t>(fuzz::Host().names.size()), &GetName);
+      ConfigureController(0, 0, static_cast<int32_t>(fuzz::Host().names.size()), &fuzz::GetName);
   sim_set_dialog_script(nullptr, nullptr);
   if (result != IDOK) fuzz::Fail("the bindings dialog closed with %d, not OK", result);
-  const auto saved = Snapshot();
+  const auto saved = fuzz::BindingSnapshot();
   {
     CUserSettingsDlg loader;
-    loader.SetCommandSource(static_cast<int32_t>(fuzz::Host().names.size()), &GetName);
+    loader.SetCommandSource(static_cast<int32_t>(fuzz::Host().names.size()), &fuzz::GetName);
     loader.LoadBindings();
   }
-  if (Snapshot() != saved) fuzz::Fail("the saved bindings load back differently");
+  if (fuzz::BindingSnapshot() != saved) fuzz::Fail("the saved bindings load back differently");
   if (unreadable && (mode & 1) == 0) {
     const fs::path aside = fuzz::StoreFile() + ".unreadable-1";
     if (ReadFile(aside) != original) fuzz::Fail("the unreadable store was not kept as it was");

@@ -101,18 +101,6 @@ void PlayTheSurface() {
   Wheel(1);
 }
 
-std::array<int32_t, kBindingCount> Snapshot() {
-  std::array<int32_t, kBindingCount> indexes{};
-  for (std::size_t i = 0; i < kBindingCount; ++i) indexes[i] = BindingTable[i].m_commandIndex;
-  return indexes;
-}
-
-void __cdecl GetName(int32_t index, char* buffer, int32_t size, int32_t* valid) {
-  fuzz::Services().GetCommandName(index, buffer, size, valid);
-}
-
-void PressOk(void*, void* dialog) { sim_user_click(dialog, IDOK); }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -138,17 +126,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   PlayTheSurface();
 
   sim_user_reset();
-  if (mode & 1) sim_set_dialog_script(&PressOk, nullptr);
+  if (mode & 1) sim_set_dialog_script(&fuzz::PressOk, nullptr);
   const int32_t count = static_cast<int32_t>(host.names.size());
-  const int result = ConfigureController(0, 0, count, &GetName);
+  const int result = ConfigureController(0, 0, count, &fuzz::GetName);
   sim_set_dialog_script(nullptr, nullptr);
   if (result != ((mode & 1) ? IDOK : IDCANCEL)) {
     fuzz::Fail("the bindings dialog closed with %d", result);
   }
   if (mode & 1) {
-    const auto saved = Snapshot();
+    const auto saved = fuzz::BindingSnapshot();
     UpdateController(HostCode::kReloadBindings, 0, 0, 0);
-    if (Snapshot() != saved) fuzz::Fail("the saved bindings load back differently");
+    if (fuzz::BindingSnapshot() != saved) fuzz::Fail("the saved bindings load back differently");
   }
 
   CloseController();

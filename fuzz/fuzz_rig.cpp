@@ -280,4 +280,16 @@ std::vector<std::string> KnownCommandNames() {
   return names;
 }
 
+std::array<int32_t, kBindingCount> BindingSnapshot() {
+  std::array<int32_t, kBindingCount> indexes{};
+  for (std::size_t i = 0; i < kBindingCount; ++i) indexes[i] = BindingTable[i].m_commandIndex;
+  return indexes;
+}
+
+void __cdecl GetName(int32_t index, char* buffer, int32_t size, int32_t* valid) {
+  Services().GetCommandName(index, buffer, size, valid);
+}
+
+void PressOk(void*, void* dialog) { sim_user_click(dialog, IDOK); }
+
 }  // namespace fuzz

@@ -7,11 +7,13 @@
 #ifndef QUILLMOTE_FUZZ_FUZZ_RIG_H
 #define QUILLMOTE_FUZZ_FUZZ_RIG_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "bindings/binding_table.h"
 #include "plugin/host_services.h"
 
 namespace fuzz {
@@ -81,6 +83,13 @@ void CheckSurfaceOutput();
 // The names the controller looks for when it attaches, and every default
 // name of the bindings, so that fuzzed input reaches bound commands.
 std::vector<std::string> KnownCommandNames();
+
+// Every slot's command index, in table order.
+std::array<int32_t, kBindingCount> BindingSnapshot();
+// The host's GetCommandName, for a command source of our own.
+void __cdecl GetName(int32_t index, char* buffer, int32_t size, int32_t* valid);
+// A scripted user who confirms the bindings dialog at once.
+void PressOk(void* context, void* dialog);
 
 }  // namespace fuzz
 
