@@ -15,6 +15,9 @@
 #include <string_view>
 #include <thread>
 
+#include <dlfcn.h>
+
+#include "simctl.h"
 #include "sim_state.h"
 
 namespace {
@@ -23,6 +26,9 @@ using qmsim::Guarded;
 
 thread_local DWORD t_last_error = ERROR_SUCCESS;
 thread_local DWORD t_thread_id = 0;
+// Milliseconds this thread asked to wait for in Sleep and in waits that ran
+// out (sim_thread_timed_waits).
+thread_local unsigned t_timed_waits = 0;
 
 std::atomic<DWORD> g_next_thread_id{0x100};
 
@@ -232,7 +238,9 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
       t_last_error = ERROR_INVALID_HANDLE;
       return WAIT_FAILED;
     }
-    return object->Wait(dwMilliseconds);
+    const DWORD result = object->Wait(dwMilliseconds);
+    if (result == WAIT_TIMEOUT) t_timed_waits += dwMilliseconds;
+    return result;
   });
 }
 
@@ -335,6 +343,7 @@ void WINAPI SetLastError(DWORD dwErrCode) {
 void WINAPI Sleep(DWORD dwMilliseconds) {
   qmsim::Guarded([&] {
     qmsim::EnterCall("Sleep");
+    t_timed_waits += dwMilliseconds;
     if (dwMilliseconds == 0) {
       std::this_thread::yield();
     } else {
@@ -403,3 +412,11 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
 }
 
 }  // extern "C"
+
+// The native build's half of the simulated system's checks.
+bool qmsim::CodeIsLoaded(std::uintptr_t address) {
+  Dl_info info{};
+  return dladdr(reinterpret_cast<void*>(address), &info) != 0;
+}
+
+extern "C" unsigned sim_thread_timed_waits(void) { return t_timed_waits; }

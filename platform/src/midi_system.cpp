@@ -144,6 +144,13 @@ struct Machine {
   sim_output_listener listener = nullptr;
   void* listener_context = nullptr;
   std::map<const MIDIHDR*, unsigned> prepared[2];  // by Direction
+  // Real-driver timing (sim_set_late_callbacks).
+  unsigned lateness_ms = 0;
+  int late_flags = 0;
+  // System threads still running, the detached ones of closed handles among
+  // them, and callbacks dropped because their code was gone.
+  unsigned live_threads = 0;
+  unsigned stray_callbacks = 0;
 };
 
 // Never destroyed: system threads of handles left open may outlive main.
@@ -349,9 +356,19 @@ void RunPort(std::shared_ptr<Port> port) {
     port->tasks.pop_front();
     port->busy = true;
     const Call call = Prepare(m, *port, task);
+    const unsigned lateness = call.kind == Call::kCallback ? m.lateness_ms : 0;
 
     lock.unlock();
-    Invoke(*port, call);
+    // A real driver has made its changes (a header marked done) before its
+    // callback reaches the application; in late mode that gap is wide.
+    if (lateness != 0) std::this_thread::sleep_for(std::chrono::milliseconds(lateness));
+    if (call.kind == Call::kCallback && port->callback != 0 && !CodeIsLoaded(port->callback)) {
+      lock.lock();
+      ++m.stray_callbacks;
+      lock.unlock();
+    } else {
+      Invoke(*port, call);
+    }
     lock.lock();
 
     port->busy = false;
@@ -367,6 +384,8 @@ void RunPort(std::shared_ptr<Port> port) {
     }
     m.changed.notify_all();
   }
+  --m.live_threads;
+  m.changed.notify_all();
 }
 
 // A callback that closes its own handle cannot wait for its own thread.
@@ -514,9 +533,42 @@ void Reset() {
     m.listener = nullptr;
     m.listener_context = nullptr;
     for (auto& prepared : m.prepared) prepared.clear();
+    m.lateness_ms = 0;
+    m.late_flags = 0;
     m.changed.notify_all();
   }
   for (auto& port : ports) JoinOrDetach(*port);
+  // Threads of handles closed in late mode deliver what they had begun; a
+  // fresh machine starts once they are done (a callback stuck for good is
+  // not waited for forever).
+  std::unique_lock<std::mutex> lock(m.mutex);
+  m.changed.wait_for(lock, std::chrono::seconds(10), [&] { return m.live_threads <= (OnSystemThread() ? 1u : 0u); });
+  m.stray_callbacks = 0;
+}
+
+void SetLateCallbacks(unsigned lateness_ms, int flags) {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  m.lateness_ms = lateness_ms;
+  m.late_flags = flags;
+}
+
+bool WaitCallbacksDone(unsigned timeout_milliseconds) {
+  Machine& m = TheMachine();
+  std::unique_lock<std::mutex> lock(m.mutex);
+  return m.changed.wait_for(lock, std::chrono::milliseconds(timeout_milliseconds), [&] {
+    if (m.live_threads > m.handles.size()) return false;  // a closed handle's thread runs on
+    for (const auto& entry : m.handles) {
+      if (entry.second->busy || !entry.second->tasks.empty()) return false;
+    }
+    return true;
+  });
+}
+
+unsigned StrayCallbacks() {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  return m.stray_callbacks;
 }
 
 unsigned AddDevice(Direction direction, const char* name) {
@@ -681,34 +733,50 @@ UINT NumDevs(Direction direction) {
   return static_cast<UINT>(m.devices[Index(direction)].size());
 }
 
+// A device id, or an open handle of that direction in its place, as Windows
+// accepts; null when it names nothing.
+const Device* DeviceFor(Machine& m, Direction direction, UINT_PTR id) {
+  auto& devices = m.devices[Index(direction)];
+  if (id < devices.size()) return &devices[id];
+  if (std::shared_ptr<Port> port = FindPort(m, id, direction)) return &DeviceOf(m, *port);
+  return nullptr;
+}
+
+// The caller's record may be shorter than the system's (an older layout):
+// as much of the record as fits is copied, and a size of 0 copies nothing.
+template <class Caps>
+MMRESULT CopyCaps(const Caps& full, Caps* caps, UINT size) {
+  if (caps == nullptr) return MMSYSERR_INVALPARAM;
+  std::memcpy(caps, &full, std::min<std::size_t>(size, sizeof full));
+  return MMSYSERR_NOERROR;
+}
+
 MMRESULT OutCaps(UINT_PTR id, MIDIOUTCAPSA* caps, UINT size) {
   Machine& m = TheMachine();
   std::lock_guard<std::mutex> lock(m.mutex);
-  const auto& devices = m.devices[Index(Direction::kOutput)];
-  if (id >= devices.size()) return MMSYSERR_BADDEVICEID;
-  if (caps == nullptr || size < sizeof(MIDIOUTCAPSA)) return MMSYSERR_INVALPARAM;
-  std::memset(caps, 0, sizeof *caps);
-  caps->wMid = kUnmappedId;
-  caps->wPid = kUnmappedId;
-  caps->vDriverVersion = 0x0100;
-  std::memcpy(caps->szPname, devices[id].name.c_str(), devices[id].name.size() + 1);
-  caps->wTechnology = MOD_MIDIPORT;
-  caps->wChannelMask = 0xFFFF;
-  return MMSYSERR_NOERROR;
+  const Device* device = DeviceFor(m, Direction::kOutput, id);
+  if (device == nullptr) return MMSYSERR_BADDEVICEID;
+  MIDIOUTCAPSA full{};
+  full.wMid = kUnmappedId;
+  full.wPid = kUnmappedId;
+  full.vDriverVersion = 0x0100;
+  std::memcpy(full.szPname, device->name.c_str(), device->name.size() + 1);
+  full.wTechnology = MOD_MIDIPORT;
+  full.wChannelMask = 0xFFFF;
+  return CopyCaps(full, caps, size);
 }
 
 MMRESULT InCaps(UINT_PTR id, MIDIINCAPSA* caps, UINT size) {
   Machine& m = TheMachine();
   std::lock_guard<std::mutex> lock(m.mutex);
-  const auto& devices = m.devices[Index(Direction::kInput)];
-  if (id >= devices.size()) return MMSYSERR_BADDEVICEID;
-  if (caps == nullptr || size < sizeof(MIDIINCAPSA)) return MMSYSERR_INVALPARAM;
-  std::memset(caps, 0, sizeof *caps);
-  caps->wMid = kUnmappedId;
-  caps->wPid = kUnmappedId;
-  caps->vDriverVersion = 0x0100;
-  std::memcpy(caps->szPname, devices[id].name.c_str(), devices[id].name.size() + 1);
-  return MMSYSERR_NOERROR;
+  const Device* device = DeviceFor(m, Direction::kInput, id);
+  if (device == nullptr) return MMSYSERR_BADDEVICEID;
+  MIDIINCAPSA full{};
+  full.wMid = kUnmappedId;
+  full.wPid = kUnmappedId;
+  full.vDriverVersion = 0x0100;
+  std::memcpy(full.szPname, device->name.c_str(), device->name.size() + 1);
+  return CopyCaps(full, caps, size);
 }
 
 MMRESULT ErrorText(MMRESULT code, LPSTR text, UINT size) {
@@ -741,7 +809,7 @@ MMRESULT Open(Direction direction, uintptr_t* handle, UINT id, DWORD_PTR callbac
   }
 
   Machine& m = TheMachine();
-  std::lock_guard<std::mutex> lock(m.mutex);
+  std::unique_lock<std::mutex> lock(m.mutex);
   auto& devices = m.devices[Index(direction)];
   if (id >= devices.size()) return MMSYSERR_BADDEVICEID;
   Device& device = devices[id];
@@ -761,18 +829,24 @@ MMRESULT Open(Direction direction, uintptr_t* handle, UINT id, DWORD_PTR callbac
     m.handles.erase(port->handle);
     return MMSYSERR_NOMEM;
   }
+  ++m.live_threads;
   port->thread_id = port->thread.get_id();
   device.port = port;
-  // Written before the notification is posted: a callback that reads the
-  // handle from where the caller keeps it finds it there.
+  // Written before the notification: a callback that reads the handle from
+  // where the caller keeps it finds it there.
   *handle = port->handle;
-  Post(*port, Notification(direction == Direction::kOutput ? MOM_OPEN : MIM_OPEN));
+  // As on Windows, the open notification has reached the callback by the
+  // time the open call returns.
+  PostAndWait(m, lock, *port, Notification(direction == Direction::kOutput ? MOM_OPEN : MIM_OPEN),
+              true);
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT Close(Direction direction, uintptr_t handle) {
   Machine& m = TheMachine();
   std::shared_ptr<Port> port;
+  Call inline_close;
+  bool wait_for_thread = true;
   {
     std::lock_guard<std::mutex> lock(m.mutex);
     port = FindPort(m, handle, direction);
@@ -787,8 +861,34 @@ MMRESULT Close(Direction direction, uintptr_t handle) {
     m.handles.erase(handle);
     DeviceOf(m, *port).port.reset();
     port->started = false;
-    Post(*port, Notification(direction == Direction::kOutput ? MOM_CLOSE : MIM_CLOSE));
+    const UINT notification = direction == Direction::kOutput ? MOM_CLOSE : MIM_CLOSE;
+    if (m.lateness_ms == 0 && m.late_flags == 0) {
+      Post(*port, Notification(notification));
+    } else {
+      // A real driver does not make the close wait for a callback it has
+      // begun on its own thread.
+      wait_for_thread = false;
+      if (m.late_flags & SIM_LATE_CLOSE_INLINE) {
+        // Delivered on the caller's thread, before anything not yet begun;
+        // what the driver's thread has begun still arrives.
+        for (Task& task : port->tasks) {
+          if (task.waiter) task.waiter->finished = true;
+        }
+        port->tasks.clear();
+        if (!(m.late_flags & SIM_LATE_NO_CLOSE)) {
+          inline_close = Call::Callback(notification, 0, 0);
+        }
+      } else if (!(m.late_flags & SIM_LATE_NO_CLOSE)) {
+        Post(*port, Notification(notification));
+      }
+    }
     port->closing = true;
+    port->wake.notify_one();
+  }
+  if (!wait_for_thread) {
+    port->thread.detach();
+    if (inline_close.kind == Call::kCallback) Invoke(*port, inline_close);
+    return MMSYSERR_NOERROR;
   }
   // Everything already posted, MOM_DONE notifications included, is delivered
   // before the thread ends; after that no callback of this handle can run.
@@ -805,10 +905,10 @@ MMRESULT PrepareHeader(Direction direction, uintptr_t handle, MIDIHDR* header, U
   if (CheckHeader(header, size) != MMSYSERR_NOERROR || header->lpData == nullptr) {
     return MMSYSERR_INVALPARAM;
   }
-  const DWORD flags = LoadFlags(header);
-  if (flags & MHDR_PREPARED) return MMSYSERR_NOERROR;
+  if (LoadFlags(header) & MHDR_PREPARED) return MMSYSERR_NOERROR;
   ++m.prepared[Index(direction)][header];
-  StoreFlags(header, flags | MHDR_PREPARED);
+  // Whatever the flags held before, a freshly prepared header is only that.
+  StoreFlags(header, MHDR_PREPARED);
   return MMSYSERR_NOERROR;
 }
 
@@ -818,8 +918,8 @@ MMRESULT UnprepareHeader(Direction direction, uintptr_t handle, MIDIHDR* header,
   if (!FindPort(m, handle, direction)) return MMSYSERR_INVALHANDLE;
   if (CheckHeader(header, size) != MMSYSERR_NOERROR) return MMSYSERR_INVALPARAM;
   const DWORD flags = LoadFlags(header);
-  if (!(flags & MHDR_PREPARED)) return MMSYSERR_NOERROR;
   if (flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+  if (!(flags & MHDR_PREPARED)) return MMSYSERR_NOERROR;
   auto& prepared = m.prepared[Index(direction)];
   auto it = prepared.find(header);
   if (it != prepared.end() && --it->second == 0) prepared.erase(it);

@@ -5,6 +5,7 @@
 #define QUILLMOTE_PLATFORM_SIM_STATE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -33,6 +34,11 @@ void ClearDebugLines();
 // Marks the calling thread as one of the simulated system's own threads.
 void MarkSystemThread();
 bool OnSystemThread();
+
+// Whether the code at this address is still loaded: the system drops a
+// callback into a module that was unloaded while its handle was open, and
+// counts it (sim_stray_callbacks). Each build of the platform defines it.
+bool CodeIsLoaded(std::uintptr_t address);
 
 // Runs `body` and turns any exception into `fallback`: no exception may leave
 // an exported function.

@@ -35,6 +35,18 @@ void sim_set_completion_delay(unsigned milliseconds) {
   Guarded([&] { midi::SetCompletionDelay(milliseconds); });
 }
 
+void sim_set_late_callbacks(unsigned lateness_milliseconds, int flags) {
+  Guarded([&] { midi::SetLateCallbacks(lateness_milliseconds, flags); });
+}
+
+int sim_wait_callbacks_done(unsigned timeout_milliseconds) {
+  return Guarded(0, [&] { return midi::WaitCallbacksDone(timeout_milliseconds) ? 1 : 0; });
+}
+
+unsigned sim_stray_callbacks(void) {
+  return Guarded(0u, [] { return midi::StrayCallbacks(); });
+}
+
 void sim_hold_completions(int hold) {
   Guarded([&] { midi::HoldCompletions(hold != 0); });
 }

@@ -31,3 +31,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   }
   return TRUE;
 }
+
+namespace qmsim {
+
+bool CodeIsLoaded(std::uintptr_t address) {
+  HMODULE module = nullptr;
+  return GetModuleHandleExA(
+             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+             reinterpret_cast<LPCSTR>(address), &module) != FALSE;
+}
+
+}  // namespace qmsim

@@ -127,3 +127,23 @@ TEST_F(MidiInTest, AnyNotificationCanBeDeliveredWhateverTheState) {
 }
 
 }  // namespace
+
+TEST_F(MidiInTest, LateDataArrivesAfterStopResetAndCloseReturned) {
+  ASSERT_EQ(MMSYSERR_NOERROR, midiInStart(handle_));
+  sim_set_late_callbacks(5, 0);
+  platform_test::Gate gate;
+  recorder_.SetHook([&](const platform_test::Notice& notice) {
+    if (notice.message == MIM_DATA) gate.Pass();
+  });
+  ASSERT_EQ(1, sim_send_input(device_, 0x7F5E90, 7, 0));
+  ASSERT_TRUE(gate.WaitArrived());
+  // None of these waits for the delivery in progress.
+  ASSERT_EQ(MMSYSERR_NOERROR, midiInStop(handle_));
+  ASSERT_EQ(MMSYSERR_NOERROR, midiInReset(handle_));
+  ASSERT_EQ(MMSYSERR_NOERROR, midiInClose(handle_));
+  EXPECT_EQ(0u, recorder_.Count(MIM_CLOSE));
+  gate.Open();
+  ASSERT_TRUE(recorder_.WaitFor(MIM_CLOSE, 1));
+  ASSERT_EQ(1, sim_wait_callbacks_done(10000));
+  EXPECT_EQ((std::vector<UINT>{MIM_OPEN, MIM_DATA, MIM_CLOSE}), recorder_.Messages());
+}

@@ -3,6 +3,7 @@
 
 #include <mmsystem.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -71,9 +72,23 @@ TEST_F(MidiOutTest, DevicesAreFoundByCapsAndOpenedOnce) {
   ASSERT_EQ(MMSYSERR_NOERROR, midiOutGetDevCapsA(1, &caps, sizeof caps));
   EXPECT_EQ(std::string("Second device with a name longe"), caps.szPname);
   EXPECT_EQ(MMSYSERR_BADDEVICEID, midiOutGetDevCapsA(2, &caps, sizeof caps));
-  EXPECT_EQ(MMSYSERR_INVALPARAM, midiOutGetDevCapsA(0, &caps, sizeof caps - 1));
+  // A shorter record gets as much as fits; size 0 copies nothing.
+  MIDIOUTCAPSA shorter;
+  std::memset(&shorter, 0x55, sizeof shorter);
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutGetDevCapsA(1, &shorter, 12));
+  EXPECT_EQ(0, std::memcmp(&caps, &shorter, 12));
+  EXPECT_EQ(0x55, reinterpret_cast<unsigned char*>(&shorter)[12]);
+  std::memset(&shorter, 0x55, sizeof shorter);
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutGetDevCapsA(1, &shorter, 0));
+  EXPECT_EQ(0x55, reinterpret_cast<unsigned char*>(&shorter)[0]);
+  EXPECT_EQ(MMSYSERR_INVALPARAM, midiOutGetDevCapsA(1, nullptr, sizeof caps));
 
   HMIDIOUT handle = Open();
+  // An open handle stands for its device.
+  MIDIOUTCAPSA byHandle;
+  ASSERT_EQ(MMSYSERR_NOERROR,
+            midiOutGetDevCapsA(reinterpret_cast<UINT_PTR>(handle), &byHandle, sizeof byHandle));
+  EXPECT_STREQ("Quillmote Port", byHandle.szPname);
   HMIDIOUT second = nullptr;
   EXPECT_EQ(MMSYSERR_ALLOCATED, midiOutOpen(&second, device_, 0, 0, CALLBACK_NULL));
   EXPECT_EQ(MMSYSERR_BADDEVICEID, midiOutOpen(&second, 2, 0, 0, CALLBACK_NULL));
@@ -278,3 +293,100 @@ TEST_F(MidiOutTest, ResetOfTheMachineInvalidatesOpenHandles) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a callback sees of the open call: whether it has returned yet.
+std::atomic<bool> g_openReturned{false};
+std::atomic<int> g_openSeenBeforeReturn{0};
+
+void CALLBACK OpenWatcher(HMIDIOUT, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+  if (message == MOM_OPEN && !g_openReturned.load()) g_openSeenBeforeReturn.fetch_add(1);
+}
+
+}  // namespace
+
+TEST_F(MidiOutTest, OpenNotificationArrivesBeforeTheOpenCallReturns) {
+  g_openReturned = false;
+  g_openSeenBeforeReturn = 0;
+  HMIDIOUT handle = nullptr;
+  ASSERT_EQ(MMSYSERR_NOERROR,
+            midiOutOpen(&handle, device_, (DWORD_PTR)&OpenWatcher, 0, CALLBACK_FUNCTION));
+  g_openReturned = true;
+  EXPECT_EQ(1, g_openSeenBeforeReturn.load());
+  EXPECT_EQ(MMSYSERR_NOERROR, midiOutClose(handle));
+}
+
+TEST_F(MidiOutTest, PreparingLeavesOnlyThePreparedFlag) {
+  HMIDIOUT handle = Open();
+  LongMessage message("m");
+  message.header.dwFlags = MHDR_DONE | MHDR_INQUEUE;
+  // A header the system believes queued can't be taken back...
+  EXPECT_EQ(MIDIERR_STILLPLAYING, midiOutUnprepareHeader(handle, &message.header, sizeof(MIDIHDR)));
+  message.header.dwFlags = MHDR_DONE | MHDR_INQUEUE | 0x100;
+  message.header.dwFlags &= ~static_cast<DWORD>(MHDR_INQUEUE);
+  // ...and one freshly prepared carries no stale done or queued mark.
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutPrepareHeader(handle, &message.header, sizeof(MIDIHDR)));
+  EXPECT_EQ(static_cast<DWORD>(MHDR_PREPARED), Flags(message.header));
+  EXPECT_EQ(MMSYSERR_NOERROR, midiOutUnprepareHeader(handle, &message.header, sizeof(MIDIHDR)));
+  EXPECT_EQ(MMSYSERR_NOERROR, midiOutClose(handle));
+}
+
+TEST_F(MidiOutTest, LateCallbacksComeAfterTheCloseReturnedAndTheCloseNoticeLast) {
+  HMIDIOUT handle = Open();
+  sim_set_late_callbacks(5, 0);
+  platform_test::Gate gate;
+  recorder_.SetHook([&](const platform_test::Notice& notice) {
+    if (notice.message == MOM_DONE) gate.Pass();
+  });
+  LongMessage message("m");
+  Send(handle, message);
+  ASSERT_TRUE(gate.WaitArrived());
+  // The MOM_DONE is still running: the header may be taken back and the
+  // device closed without waiting for it.
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutUnprepareHeader(handle, &message.header, sizeof(MIDIHDR)));
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutClose(handle));
+  EXPECT_EQ(0u, recorder_.Count(MOM_CLOSE));
+  gate.Open();
+
+  ASSERT_TRUE(recorder_.WaitFor(MOM_CLOSE, 1));
+  ASSERT_EQ(1, sim_wait_callbacks_done(10000));
+  const auto notices = recorder_.Notices();
+  ASSERT_EQ(3u, notices.size());
+  EXPECT_EQ(MOM_DONE, notices[1].message);
+  // Marked done before the callback was made.
+  EXPECT_TRUE(notices[1].header_flags & MHDR_DONE);
+  EXPECT_EQ(MOM_CLOSE, notices[2].message);
+  EXPECT_TRUE(notices[2].on_system_thread);
+}
+
+TEST_F(MidiOutTest, AnInlineCloseNoticeCanOvertakeACallbackInProgress) {
+  HMIDIOUT handle = Open();
+  sim_set_late_callbacks(1, SIM_LATE_CLOSE_INLINE);
+  platform_test::Gate gate;
+  recorder_.SetHook([&](const platform_test::Notice& notice) {
+    if (notice.message == MOM_DONE) gate.Pass();
+  });
+  LongMessage message("m");
+  Send(handle, message);
+  ASSERT_TRUE(gate.WaitArrived());
+  midiOutUnprepareHeader(handle, &message.header, sizeof(MIDIHDR));
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutClose(handle));
+  // Delivered inside the close, on this thread, while MOM_DONE still runs.
+  const auto notices = recorder_.Notices();
+  ASSERT_EQ(3u, notices.size());
+  EXPECT_EQ(MOM_DONE, notices[1].message);
+  EXPECT_EQ(MOM_CLOSE, notices[2].message);
+  EXPECT_FALSE(notices[2].on_system_thread);
+  gate.Open();
+  EXPECT_EQ(1, sim_wait_callbacks_done(10000));
+}
+
+TEST_F(MidiOutTest, WithoutACloseNoticeTheCloseStillReturns) {
+  HMIDIOUT handle = Open();
+  sim_set_late_callbacks(0, SIM_LATE_NO_CLOSE);
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutClose(handle));
+  ASSERT_EQ(1, sim_wait_callbacks_done(10000));
+  EXPECT_EQ((std::vector<UINT>{MOM_OPEN}), recorder_.Messages());
+  EXPECT_EQ(0u, sim_stray_callbacks());
+}

@@ -35,6 +35,36 @@ inline DWORD Flags(const MIDIHDR& header) {
   return std::atomic_ref<DWORD>(const_cast<DWORD&>(header.dwFlags)).load(std::memory_order_acquire);
 }
 
+// Holds a callback inside the system until the test lets it go: what the
+// test does meanwhile happens while that callback is still in progress.
+class Gate {
+ public:
+  void Open() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      open_ = true;
+    }
+    changed_.notify_all();
+  }
+  // In the callback: says it has arrived, then waits (bounded) to be let go.
+  void Pass() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    arrived_ = true;
+    changed_.notify_all();
+    changed_.wait_for(lock, kDeadlock, [&] { return open_; });
+  }
+  bool WaitArrived() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kDeadlock, [&] { return arrived_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+  bool arrived_ = false;
+};
+
 class Recorder {
  public:
   static void CALLBACK OutProc(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_PTR param1,
