@@ -48,7 +48,11 @@ CMidiReceiveDlg::CMidiReceiveDlg(const HostServices* host) : m_host(*host) {
   m_settingsDlg.SetCommandSource(m_host.CommandCount, m_host.GetCommandName);
 }
 
-CMidiReceiveDlg::~CMidiReceiveDlg() {
+CMidiReceiveDlg::~CMidiReceiveDlg() { ClosePorts(); }
+
+bool CMidiReceiveDlg::StopInput() { return m_midiIn.DetachReceiver(kInputStopBound); }
+
+void CMidiReceiveDlg::ClosePorts() {
   // Input ends first: no surface message may reach a controller that is
   // going away, and the handlers still send through the output port.
   try {

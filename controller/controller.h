@@ -55,6 +55,15 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   CMidiReceiveDlg(const CMidiReceiveDlg&) = delete;
   CMidiReceiveDlg& operator=(const CMidiReceiveDlg&) = delete;
 
+  // The first step of closing: surface messages are dropped from now on, and
+  // the call waits (bounded) for one still being handled. False when one is
+  // still running: the controller must then be kept, not destroyed.
+  bool StopInput();
+  // Stops input and closes both ports; the destructor does it too.
+  void ClosePorts();
+  // How long StopInput waits for a surface message being handled.
+  static constexpr DWORD kInputStopBound = 200;
+
   // Finds and opens the surface's ports and prepares surface and controller.
   // Always returns 1; a missing surface sets m_noSurface.
   int Attach();

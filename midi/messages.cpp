@@ -1,5 +1,7 @@
 #include "midi/messages.h"
 
+#include <cstring>
+
 #include "midi/out_device.h"
 
 namespace midi {
@@ -8,15 +10,18 @@ void CShortMsg::SendTo(CMIDIOutDevice& port) const { port.SendShortMsg(m_packed)
 
 CLongMsg::CLongMsg(const char* bytes, DWORD length) { SetBytes(bytes, length); }
 
-CLongMsg::~CLongMsg() { delete[] m_bytes; }
+CLongMsg::~CLongMsg() {
+  if (m_bytes != m_inline) delete[] m_bytes;
+}
 
 void CLongMsg::SetBytes(const char* bytes, DWORD length) {
-  delete[] m_bytes;
-  m_bytes = nullptr;
-  m_length = 0;
-  m_bytes = new char[length];
+  // The new block is filled before the old one goes, so that the bytes may
+  // come from this message itself and a failed allocation changes nothing.
+  char* block = length <= kInlineBytes ? m_inline : new char[length];
+  if (length != 0) std::memmove(block, bytes, length);
+  if (m_bytes != m_inline) delete[] m_bytes;
+  m_bytes = block;
   m_length = length;
-  for (DWORD i = 0; i < length; ++i) m_bytes[i] = bytes[i];
 }
 
 void CLongMsg::SendTo(CMIDIOutDevice& port) const { port.SendLongMsg(m_bytes, m_length); }

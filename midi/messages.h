@@ -68,9 +68,14 @@ class CLongMsg : public CMIDIMsg {
   DWORD GetLength() const override { return m_length; }
   const char* GetBytes() const override { return m_bytes; }
 
+  // Messages up to this long (every display write) are held inside the
+  // message, so that building one allocates nothing.
+  static constexpr DWORD kInlineBytes = 48;
+
  private:
   char* m_bytes = nullptr;
   DWORD m_length = 0;
+  char m_inline[kInlineBytes];
 };
 
 }  // namespace midi

@@ -1,29 +1,34 @@
 #include "midi/out_device.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 namespace midi {
 
-namespace {
+CMIDIOutHeader* CMIDIOutHeader::Create(DWORD capacity) {
+  capacity = std::max(capacity, kMinCapacity);
+  void* block = ::operator new(sizeof(CMIDIOutHeader) + capacity);
+  return new (block) CMIDIOutHeader(capacity);
+}
 
-// How long Close lets the system finish the messages it still holds before
-// it takes them back with a reset (which also sends note-offs).
-constexpr DWORD kCloseDrainMilliseconds = 1000;
+void CMIDIOutHeader::Destroy(CMIDIOutHeader* header) noexcept {
+  if (header == nullptr) return;
+  header->~CMIDIOutHeader();
+  ::operator delete(header);
+}
 
-// The worker looks at the port at least this often even without a wake: a
-// wake the system failed to signal then costs a moment, not a header kept
-// until close or a close that never returns.
-constexpr DWORD kWorkerWakeMilliseconds = 50;
-
-}  // namespace
-
-CMIDIOutHeader::CMIDIOutHeader(HMIDIOUT handle, const char* bytes, DWORD length)
-    : m_bytes(new char[length == 0 ? 1 : length]), m_handle(handle), m_header{} {
-  if (length != 0) std::memcpy(m_bytes.get(), bytes, length);
-  m_header.lpData = m_bytes.get();
+void CMIDIOutHeader::Prepare(HMIDIOUT handle, const char* bytes, DWORD length) {
+  length = std::min(length, m_capacity);
+  if (length != 0) std::memcpy(Bytes(), bytes, length);
+  m_handle = handle;
+  m_header = MIDIHDR{};
+  m_header.lpData = Bytes();
   m_header.dwBufferLength = length;
   m_header.dwFlags = 0;
+  // The callback finds its way back from the system's header to this one.
+  m_header.dwUser = reinterpret_cast<DWORD_PTR>(this);
+  m_finished.store(false, std::memory_order_relaxed);
   MMRESULT result = midiOutPrepareHeader(m_handle, &m_header, sizeof m_header);
   if (result != MMSYSERR_NOERROR) throw CMIDIOutException(result);
 }
@@ -37,32 +42,49 @@ bool CMIDIOutHeader::Release() {
   return midiOutUnprepareHeader(m_handle, &m_header, sizeof m_header) == MMSYSERR_NOERROR;
 }
 
-bool CMIDIOutHeader::IsDone() const {
-  auto& flags = const_cast<DWORD&>(m_header.dwFlags);
-  return (std::atomic_ref<DWORD>(flags).load(std::memory_order_acquire) & MHDR_DONE) != 0;
+void CMIDIOutHeader::OnDone(MIDIHDR* header) {
+  auto* self = reinterpret_cast<CMIDIOutHeader*>(header->dwUser);
+  // The last touch: from here on the worker may reuse or free the header.
+  if (self != nullptr) self->m_finished.store(true, std::memory_order_release);
 }
 
 CMIDIOutDevice::CMIDIOutDevice() {
-  m_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (m_event == nullptr) throw CMIDIOutEventFailure();
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (event == nullptr) throw CMIDIOutEventFailure();
+  m_gate.reset(new (std::nothrow) CCallbackGate(event));
+  if (!m_gate) {
+    CloseHandle(event);
+    throw CMIDIOutMemFailure();
+  }
 }
 
-CMIDIOutDevice::~CMIDIOutDevice() {
-  Close();
-  CloseHandle(m_event);
-}
+CMIDIOutDevice::~CMIDIOutDevice() { Close(); }
 
 void CMIDIOutDevice::Open(UINT deviceId) {
   Close();
+  if (!m_gate) {
+    // The last close left its gate to a callback that may still come.
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (event == nullptr) throw CMIDIOutEventFailure();
+    m_gate.reset(new (std::nothrow) CCallbackGate(event));
+    if (!m_gate) {
+      CloseHandle(event);
+      throw CMIDIOutMemFailure();
+    }
+  }
+  m_gate->Rearm();
   MMRESULT result = midiOutOpen(&m_handle, deviceId, reinterpret_cast<DWORD_PTR>(&SystemCallback),
-                                reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
-  if (result != MMSYSERR_NOERROR) throw CMIDIOutException(result);
+                                reinterpret_cast<DWORD_PTR>(m_gate.get()), CALLBACK_FUNCTION);
+  if (result != MMSYSERR_NOERROR) {
+    m_gate->MarkClosed();  // no handle, so no callback will come
+    throw CMIDIOutException(result);
+  }
   m_state = Opened;
   m_worker = AfxBeginThread(&WorkerMain, this);
   if (!m_worker) {
     // A port without its worker would never give headers back.
     m_state = Closed;
-    midiOutClose(m_handle);
+    FinishClose(midiOutClose(m_handle) == MMSYSERR_NOERROR);
     throw CMIDIOutThreadFailure();
   }
 }
@@ -70,41 +92,41 @@ void CMIDIOutDevice::Open(UINT deviceId) {
 void CMIDIOutDevice::Close() noexcept {
   if (m_state.load() != Opened) return;
   m_state = Closed;
-  SetEvent(m_event);
+  SetEvent(m_gate->Event());
   m_worker->Join();
   m_worker.reset();
 
-  WaitForQueuedHeaders(kCloseDrainMilliseconds);
-  if (!m_queue.AllDone()) {
+  auto allFinished = [this] { return m_queue.AllFinished(); };
+  if (!WaitUntil(allFinished, kDrainBound)) {
+    // Takes back what the device still holds (and sends note-offs).
     midiOutReset(m_handle);
-    WaitForQueuedHeaders(kCloseDrainMilliseconds);
+    WaitUntil(allFinished, kResetBound);
   }
-  m_queue.ReleaseDone();
+  m_queue.ReleaseFinished();
   // A header the system refused to unprepare gets a second chance: once the
   // device is closed it can't be given back any more.
-  if (m_queue.Size() != 0) m_queue.ReleaseDone();
+  if (m_queue.Size() != 0) m_queue.ReleaseFinished();
   // A close refused while something still plays succeeds after a reset.
   bool closed = midiOutClose(m_handle) == MMSYSERR_NOERROR;
   if (!closed) {
     midiOutReset(m_handle);
     closed = midiOutClose(m_handle) == MMSYSERR_NOERROR;
   }
-  if (closed) {
-    // The system has given everything back; what it would not unprepare
-    // can no longer be touched by it.
-    m_queue.Discard();
-  } else {
-    // Memory the system may still write to is lost rather than freed.
-    m_queue.Abandon();
-  }
+  FinishClose(closed);
 }
 
-void CMIDIOutDevice::WaitForQueuedHeaders(DWORD milliseconds) {
-  const DWORD start = GetTickCount();
-  while (!m_queue.AllDone() && GetTickCount() - start < milliseconds) {
-    // The callback still signals the event on every done notification.
-    WaitForSingleObject(m_event, 10);
+void CMIDIOutDevice::FinishClose(bool closed) noexcept {
+  CCallbackGate* gate = m_gate.get();
+  if (closed && WaitUntil([gate] { return gate->Finished(); }, kCloseNoticeBound)) {
+    // No callback of the handle can come any more: what the system would
+    // not unprepare is freed all the same.
+    m_queue.Discard();
+    return;
   }
+  // A callback may still reach the gate and these headers: lost, not freed.
+  m_queue.Abandon();
+  (void)m_gate.release();
+  ReportUnfinishedClose("output");
 }
 
 void CMIDIOutDevice::SendShortMsg(DWORD packed) {
@@ -115,28 +137,34 @@ void CMIDIOutDevice::SendShortMsg(DWORD packed) {
 
 void CMIDIOutDevice::SendLongMsg(const char* bytes, DWORD length) {
   if (m_state.load() != Opened) return;
-  std::unique_ptr<CMIDIOutHeader> header;
+  CMIDIOutHeader* header = m_queue.TakeSpare(length);
+  if (header == nullptr) {
+    try {
+      header = CMIDIOutHeader::Create(length);
+    } catch (const std::bad_alloc&) {
+      throw CMIDIOutMemFailure();
+    }
+  }
   try {
-    header.reset(new CMIDIOutHeader(m_handle, bytes, length));
-  } catch (const std::bad_alloc&) {
-    throw CMIDIOutMemFailure();
+    header->Prepare(m_handle, bytes, length);
+  } catch (...) {
+    m_queue.GiveSpare(header);
+    throw;
   }
   // Queued before the system sees it, so that a done notification always
-  // finds it; the worker only frees headers the system has marked done.
-  try {
-    m_queue.PushBack(header.get());
-  } catch (const std::bad_alloc&) {
-    header->Release();
-    throw CMIDIOutMemFailure();
-  }
+  // finds it; the worker only gives back headers whose callback has run.
+  m_queue.PushBack(header);
   try {
     header->Send();
   } catch (...) {
-    m_queue.Remove(header.get());
-    header->Release();
+    m_queue.Remove(header);
+    if (header->Release()) {
+      m_queue.GiveSpare(header);
+    } else {
+      CMIDIOutHeader::Destroy(header);
+    }
     throw;
   }
-  header.release();
 }
 
 void CMIDIOutDevice::GetDevCaps(UINT deviceId, MIDIOUTCAPSA& caps) {
@@ -144,17 +172,29 @@ void CMIDIOutDevice::GetDevCaps(UINT deviceId, MIDIOUTCAPSA& caps) {
   if (result != MMSYSERR_NOERROR) throw CMIDIOutException(result);
 }
 
-void CALLBACK CMIDIOutDevice::SystemCallback(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_PTR,
-                                             DWORD_PTR) {
-  if (message == MOM_DONE) SetEvent(reinterpret_cast<CMIDIOutDevice*>(instance)->m_event);
+void CALLBACK CMIDIOutDevice::SystemCallback(HMIDIOUT, UINT message, DWORD_PTR instance,
+                                             DWORD_PTR param1, DWORD_PTR) {
+  auto* gate = reinterpret_cast<CCallbackGate*>(instance);
+  gate->Enter();
+  if (message == MOM_DONE) {
+    if (param1 != 0) CMIDIOutHeader::OnDone(reinterpret_cast<MIDIHDR*>(param1));
+    SetEvent(gate->Event());
+  } else if (message == MOM_CLOSE) {
+    gate->MarkClosed();
+  }
+  gate->Leave();
 }
 
 UINT CMIDIOutDevice::WorkerMain(LPVOID param) {
   auto* port = static_cast<CMIDIOutDevice*>(param);
+  const HANDLE event = port->m_gate->Event();
   while (port->m_state.load() == Opened) {
-    WaitForSingleObject(port->m_event, kWorkerWakeMilliseconds);
+    // A wait the system can't do must not turn the worker into a spin.
+    if (WaitForSingleObject(event, kWorkerWakeMilliseconds) == WAIT_FAILED) {
+      Sleep(kWorkerWakeMilliseconds);
+    }
     if (port->m_state.load() != Opened) break;
-    port->m_queue.ReleaseDone();
+    port->m_queue.ReleaseFinished();
   }
   return 0;
 }

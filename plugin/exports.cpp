@@ -16,17 +16,30 @@ namespace {
 constexpr uint32_t kVendorCode = 0x6B6C767A;
 constexpr uint32_t kInterfaceVersion = 0x100;
 constexpr char kPluginName[] = "Quillmote";
+constexpr char kControllerKeptLine[] =
+    "Quillmote controller still handles a surface message; its memory is kept\n";
 
-// Ends the controller: the surface is blanked while the ports are still open,
-// then the ports close with the controller. Nothing may reach the host.
+// Ends the controller. Surface input stops first, so that no host callback
+// is made once CloseController has returned; the surface is blanked while the
+// ports are still open; then the ports close with the controller, each
+// waiting (bounded) for the system's last callback.
 void EndController() {
   if (g_controller == nullptr) return;
+  const bool inputStopped = g_controller->StopInput();
   try {
     g_controller->BlankSurface();
   } catch (...) {
     // The surface refused a message; the controller is ended all the same.
   }
-  delete g_controller;
+  if (inputStopped) {
+    delete g_controller;
+  } else {
+    // A surface message is still being handled on the system's thread, in
+    // the host's own callback perhaps: the ports close, but the memory it
+    // uses is kept rather than freed under it.
+    g_controller->ClosePorts();
+    OutputDebugStringA(kControllerKeptLine);
+  }
   g_controller = nullptr;
 }
 

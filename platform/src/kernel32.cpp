@@ -2,6 +2,8 @@
 // critical sections, the thread's last error, time, and the debugger output.
 #include <windows.h>
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,10 +17,8 @@
 #include <string_view>
 #include <thread>
 
-#include <dlfcn.h>
-
-#include "simctl.h"
 #include "sim_state.h"
+#include "simctl.h"
 
 namespace {
 

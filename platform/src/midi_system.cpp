@@ -542,7 +542,8 @@ void Reset() {
   // fresh machine starts once they are done (a callback stuck for good is
   // not waited for forever).
   std::unique_lock<std::mutex> lock(m.mutex);
-  m.changed.wait_for(lock, std::chrono::seconds(10), [&] { return m.live_threads <= (OnSystemThread() ? 1u : 0u); });
+  m.changed.wait_for(lock, std::chrono::seconds(10),
+                     [&] { return m.live_threads <= (OnSystemThread() ? 1u : 0u); });
   m.stray_callbacks = 0;
 }
 

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "midi/messages.h"
 #include <gtest/gtest.h>
@@ -50,6 +52,27 @@ TEST(LongMessage, OwnsACopyOfItsBytes) {
   ASSERT_EQ(message.GetLength(), 2u);
   EXPECT_EQ(message.GetBytes()[0], 7);
   EXPECT_EQ(message.GetBytes()[1], 8);
+}
+
+TEST(LongMessage, KeepsItsBytesAcrossEverySizeAndFromItself) {
+  // Longer than what the message holds inside, then short, then long again,
+  // each time from the message's own bytes.
+  std::vector<char> big(CLongMsg::kInlineBytes + 20);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i);
+  CLongMsg message(big.data(), static_cast<DWORD>(big.size()));
+  ASSERT_EQ(message.GetLength(), big.size());
+  EXPECT_TRUE(std::equal(big.begin(), big.end(), message.GetBytes()));
+
+  message.SetBytes(message.GetBytes() + 1, 4);
+  ASSERT_EQ(message.GetLength(), 4u);
+  EXPECT_EQ(std::vector<char>(message.GetBytes(), message.GetBytes() + 4),
+            std::vector<char>(big.begin() + 1, big.begin() + 5));
+
+  message.SetBytes(message.GetBytes(), 4);
+  EXPECT_EQ(message.GetBytes()[3], 4);
+  message.SetBytes(big.data(), static_cast<DWORD>(big.size()));
+  message.SetBytes(message.GetBytes() + 2, static_cast<DWORD>(big.size() - 2));
+  EXPECT_TRUE(std::equal(big.begin() + 2, big.end(), message.GetBytes()));
 }
 
 TEST(LongMessage, MayBeEmpty) {
