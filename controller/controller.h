@@ -76,6 +76,8 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   // Surface output. Each sends one complete message at once, write-through.
   void ClearDisplay();
   void AllLampsOff();
+  // The display clear, then the seven lamps off, each tried whatever became
+  // of the others; throws the first refusal once every one has been tried.
   void BlankSurface();
   void SetLamp(BYTE note, bool on);
   void ShowTrackName(const char* name);

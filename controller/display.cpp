@@ -3,6 +3,7 @@
 // the display shows.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "controller/controller.h"
 #include "controller/numeric.h"
@@ -15,6 +16,11 @@ constexpr std::size_t kFrameOverhead = 8;
 constexpr char kWheelMark = 0x7E;
 // Shown for a byte the surface cannot take inside a display write.
 constexpr char kUnshowable = '?';
+
+// The seven lamps in the order AllLampsOff and the blanking at close put
+// them out.
+constexpr BYTE kLampsInOffOrder[] = {kNoteRecord, kNoteLoop,   kNotePunch, kNoteAny16,
+                                     kNoteFlag16, kNoteFlag15, kNoteFlag19};
 
 // Meter glyph by 3 * (state of the first level) + (state of the second);
 // a state is 0 empty, 1 half, 2 full.
@@ -68,14 +74,24 @@ void CMidiReceiveDlg::ClearDisplay() {
 }
 
 void CMidiReceiveDlg::AllLampsOff() {
-  static constexpr BYTE kLamps[] = {kNoteRecord, kNoteLoop,   kNotePunch, kNoteAny16,
-                                    kNoteFlag16, kNoteFlag15, kNoteFlag19};
-  for (BYTE note : kLamps) SetLamp(note, false);
+  for (BYTE note : kLampsInOffOrder) SetLamp(note, false);
 }
 
 void CMidiReceiveDlg::BlankSurface() {
-  ClearDisplay();
-  AllLampsOff();
+  // The host stops driving the surface after this: a lamp left lit would stay
+  // lit. So each message is tried on its own, whatever became of the one
+  // before; the first refusal is passed on once all have been tried.
+  std::exception_ptr firstFailure;
+  const auto attempt = [&firstFailure](auto&& send) {
+    try {
+      send();
+    } catch (...) {
+      if (!firstFailure) firstFailure = std::current_exception();
+    }
+  };
+  attempt([this] { ClearDisplay(); });
+  for (BYTE note : kLampsInOffOrder) attempt([this, note] { SetLamp(note, false); });
+  if (firstFailure) std::rethrow_exception(firstFailure);
 }
 
 void CMidiReceiveDlg::SetLamp(BYTE note, bool on) {

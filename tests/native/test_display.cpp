@@ -1,5 +1,7 @@
 // Every display field and lamp, byte for byte, as the surface receives them.
 #include <cmath>
+#include <exception>
+#include <string>
 
 #include "controller/controller.h"
 #include "support.h"
@@ -53,6 +55,25 @@ TEST_F(Display, LampsAndTheBlankingSequence) {
   expected.push_back(Lcd(0, std::string(40, ' ')));
   expected.insert(expected.end(), lampsOff.begin(), lampsOff.end());
   EXPECT_EQ(Received(), expected);
+}
+
+TEST_F(Display, BlankingTriesEveryMessageAndThenPassesTheFirstRefusalOn) {
+  sim_fail("midiOutLongMsg", MIDIERR_NOTREADY, 0, 1);
+  sim_fail("midiOutShortMsg", MMSYSERR_INVALHANDLE, 2, 1);  // PUNCH
+  try {
+    m_controller.BlankSurface();
+    ADD_FAILURE() << "the refusals were not passed on";
+  } catch (const std::exception& e) {
+    // The display clear's, the first one refused.
+    EXPECT_NE(std::string(e.what()).find("transmitting data"), std::string::npos) << e.what();
+  }
+  sim_clear_faults();
+  EXPECT_EQ(Received(), (std::vector<Bytes>{{0x90, 0x5F, 0},
+                                            {0x90, 0x56, 0},
+                                            {0x90, 0x73, 0},
+                                            {0x90, 0x08, 0},
+                                            {0x90, 0x10, 0},
+                                            {0x90, 0x00, 0}}));
 }
 
 TEST_F(Display, TrackNameIsCutAndPaddedToTenCells) {

@@ -123,4 +123,81 @@ TEST_F(Exports, FailuresNeverReachTheHost) {
   Close();
 }
 
+// The seven lamp-off note-ons of the close, in their order.
+std::vector<Bytes> LampsOff() {
+  return {{0x90, 0x5F, 0}, {0x90, 0x56, 0}, {0x90, 0x78, 0}, {0x90, 0x73, 0},
+          {0x90, 0x08, 0}, {0x90, 0x10, 0}, {0x90, 0x00, 0}};
+}
+
+TEST_F(Exports, ARefusedDisplayClearAtCloseStillPutsOutEveryLamp) {
+  // The clear is refused where the header is prepared or where it is sent.
+  const struct {
+    const char* function;
+    unsigned result;
+  } refusals[] = {
+      {"midiOutLongMsg", MIDIERR_NOTREADY},
+      {"midiOutLongMsg", MMSYSERR_INVALHANDLE},
+      {"midiOutPrepareHeader", MMSYSERR_NOMEM},
+      {"midiOutPrepareHeader", MMSYSERR_INVALHANDLE},
+  };
+  for (const auto& refusal : refusals) {
+    for (unsigned count : {1u, 0u}) {  // once, and every long message
+      SCOPED_TRACE(testing::Message()
+                   << refusal.function << " " << refusal.result << " count " << count);
+      SimSurface surface;
+      const HostServices services = m_host.Services();
+      ASSERT_EQ(Open(&services), 1);
+      Update(7, 1);  // the RECORD lamp is lit
+      surface.ClearReceived();
+      sim_fail(refusal.function, refusal.result, 0, count);
+      Close();  // returns to the host
+      sim_clear_faults();
+      EXPECT_EQ(surface.Received(), LampsOff());
+      EXPECT_EQ(sim_open_devices(), 0u);
+      EXPECT_EQ(sim_prepared_headers(), 0u);
+    }
+  }
+}
+
+TEST_F(Exports, ARefusedLampAtCloseLeavesTheOthersGoingOut) {
+  const Bytes clear = test::Lcd(0, std::string(40, ' '));
+  for (unsigned refused = 0; refused < 7; ++refused) {
+    SCOPED_TRACE(testing::Message() << "lamp " << refused << " refused");
+    SimSurface surface;
+    const HostServices services = m_host.Services();
+    ASSERT_EQ(Open(&services), 1);
+    surface.ClearReceived();
+    // The close sends no other short message than the seven lamps.
+    sim_fail("midiOutShortMsg", MIDIERR_NOTREADY, refused, 1);
+    Close();
+    sim_clear_faults();
+    std::vector<Bytes> expected = {clear};
+    const std::vector<Bytes> lamps = LampsOff();
+    for (unsigned lamp = 0; lamp < lamps.size(); ++lamp) {
+      if (lamp != refused) expected.push_back(lamps[lamp]);
+    }
+    EXPECT_EQ(surface.Received(), expected);
+    EXPECT_EQ(sim_call_count("midiOutShortMsg"), 8u);  // the LOOP lamp at open, seven at close
+    EXPECT_EQ(sim_open_devices(), 0u);
+  }
+}
+
+TEST_F(Exports, ACloseWhoseEveryMessageIsRefusedStillEndsTheController) {
+  SimSurface surface;
+  const HostServices services = m_host.Services();
+  ASSERT_EQ(Open(&services), 1);
+  surface.ClearReceived();
+  sim_fail("midiOutLongMsg", MIDIERR_NOTREADY, 0, 0);
+  sim_fail("midiOutShortMsg", MIDIERR_NOTREADY, 0, 0);
+  const unsigned shortBefore = sim_call_count("midiOutShortMsg");
+  Close();
+  sim_clear_faults();
+  // All seven lamps were still tried, one by one.
+  EXPECT_EQ(sim_call_count("midiOutShortMsg") - shortBefore, 7u);
+  EXPECT_TRUE(surface.Received().empty());
+  EXPECT_EQ(sim_open_devices(), 0u);
+  EXPECT_EQ(sim_prepared_headers(), 0u);
+  EXPECT_EQ(Update(7, 1), 0);  // no controller is left
+}
+
 }  // namespace
