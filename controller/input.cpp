@@ -159,6 +159,11 @@ int32_t CMidiReceiveDlg::ActionTrack() const {
   return static_cast<uint16_t>(m_currentTrack.load());
 }
 
+// The current track - 1 raised to 0, and + 1 lowered to 128. Each is
+// computed only where the step itself cannot overflow: at and below 0 the
+// previous track is 0, at and above 128 the next is 128. A negative current
+// track other than -1 thus steps forward to the track after it, still
+// negative: the rule lowers the next track only from above.
 int32_t CMidiReceiveDlg::PreviousTrack() const {
   const int32_t track = m_currentTrack.load();
   return track <= kFirstTrack ? kFirstTrack : track - 1;
@@ -166,7 +171,6 @@ int32_t CMidiReceiveDlg::PreviousTrack() const {
 
 int32_t CMidiReceiveDlg::NextTrack() const {
   const int32_t track = m_currentTrack.load();
-  if (track < kFirstTrack) return kFirstTrack;
   return track >= kLastSelectableTrack ? kLastSelectableTrack : track + 1;
 }
 

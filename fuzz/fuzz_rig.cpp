@@ -9,6 +9,8 @@
 #include <filesystem>
 
 #include "bindings/binding_table.h"
+#include "controller/controller.h"
+#include "plugin/exports.h"
 #include "simctl.h"
 
 namespace fuzz {
@@ -65,12 +67,16 @@ void CheckAction(int32_t code, int32_t value, int32_t track) {
     case HostCode::kToggleFlag19:
       expect(value == 1 && anyTrack);
       break;
-    case HostCode::kSelectTrack:
-      // One step from the current track: never below 0, and never past 128
-      // going forward; going back from a track the host reported beyond 128
-      // is the host's own number less one.
-      expect(value == 0 && track >= 0);
+    case HostCode::kSelectTrack: {
+      // One step from the current track: back is that track - 1 raised to 0,
+      // forward that track + 1 lowered to 128 (from a negative track it stays
+      // negative). No target changes the track while input is handled.
+      const int64_t current = g_controller != nullptr ? g_controller->CurrentTrack() : -1;
+      const int64_t previous = std::max<int64_t>(current - 1, 0);
+      const int64_t next = std::min<int64_t>(current + 1, 128);
+      expect(value == 0 && (track == previous || track == next));
       break;
+    }
     case HostCode::kSetVolume:
       expect(value >= -16000 && value <= 2400 && anyTrack);
       break;

@@ -292,32 +292,45 @@ TEST(Buttons, SlotsRunWhatTheyAreBoundToNow) {
 }
 
 TEST(Buttons, TrackKeysStayWithinTheirBounds) {
+  // Previous: the current track - 1, raised to 0. Next: + 1, lowered to 128.
+  // Nothing else bounds them, so a negative current track steps forward to
+  // the (negative) track after it; only the 32-bit step itself is guarded.
   const struct {
     int32_t current;
-    uint8_t note;
-    int32_t selected;
+    int32_t previous;
+    int32_t next;
   } cases[] = {
-      {5, kNoteTrackLeft, 4},
-      {5, kNoteTrackRight, 6},
-      {0, kNoteTrackLeft, 0},
-      {127, kNoteTrackRight, 128},
-      {128, kNoteTrackRight, 128},
-      {300, kNoteTrackRight, 128},
-      {300, kNoteTrackLeft, 299},
-      {-1, kNoteTrackLeft, 0},
-      {-1, kNoteTrackRight, 0},
-      // A host's wildest track numbers must not overflow the step.
-      {INT32_MAX, kNoteTrackRight, 128},
-      {INT32_MIN, kNoteTrackLeft, 0},
-      {INT32_MIN, kNoteTrackRight, 0},
+      {INT32_MIN, 0, INT32_MIN + 1},
+      {-300, 0, -299},
+      {-2, 0, -1},
+      {-1, 0, 0},  // no current track: both give track 0
+      {0, 0, 1},
+      {5, 4, 6},
+      {127, 126, 128},
+      {128, 127, 128},  // the bound is 128, not 127
+      {129, 128, 128},
+      {300, 299, 128},
+      {INT32_MAX, INT32_MAX - 1, 128},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "track " << c.current << " note " << int(c.note));
-    InputRig rig;
-    rig.SetTrack(c.current);
-    rig.Press(c.note);
-    rig.Press(c.note);  // the host hasn't reported the new track yet
-    EXPECT_EQ(rig.host.Calls(), (Calls{Action(18, 0, c.selected), Action(18, 0, c.selected)}));
+    for (const bool right : {false, true}) {
+      const int32_t selected = right ? c.next : c.previous;
+      SCOPED_TRACE(testing::Message()
+                   << "track " << c.current << (right ? " TRACK-R" : " TRACK-L"));
+      InputRig rig;
+      rig.SetTrack(c.current);
+      const uint8_t key = right ? kNoteTrackRight : kNoteTrackLeft;
+      rig.Press(key);
+      rig.Press(key);  // the host hasn't reported the new track yet
+      rig.Release(key);
+      // The wheel with a track key held takes the same step: TRACK-L held
+      // and the wheel forward select the next track, and the other way round.
+      rig.Press(right ? kNoteTrackLeft : kNoteTrackRight);
+      rig.Wheel(right ? 1 : 65);
+      EXPECT_EQ(rig.host.Calls(),
+                (Calls{Action(18, 0, selected), Action(18, 0, selected),
+                       Action(18, 0, right ? c.previous : c.next), Action(18, 0, selected)}));
+    }
   }
 }
 
