@@ -6,6 +6,77 @@ namespace {
 
 constexpr char kDialogCaption[] = "Quillmote Button Bindings";
 
+// The label beside each box in the dialog (template 1000), in the order the
+// dialog reads, row by row: the names by which the user knows the inputs.
+struct BoxLabel {
+  int32_t controlId;
+  const char* label;
+};
+constexpr BoxLabel kBoxLabels[kBindingCount] = {
+    {1001, "IN"},
+    {1000, "Shift + IN"},
+    {1003, "OUT"},
+    {1002, "Shift + OUT"},
+    {1005, "PUNCH"},
+    {1004, "Shift + PUNCH"},
+    {1007, "Shift + TRACK-L"},
+    {1008, "Shift + PREV"},
+    {1006, "Shift + TRACK-R"},
+    {1009, "Shift + NEXT"},
+    {1015, "Footswitch"},
+    {1010, "Shift + ADD"},
+    {1011, "Shift + RWD"},
+    {1012, "Shift + FFWD"},
+    {1013, "Shift + PLAY"},
+    {1014, "Shift + RECORD"},
+};
+
+// The row of BindingTable whose slot has this control id.
+std::size_t RowOf(int32_t controlId) {
+  for (std::size_t row = 0; row < kBindingCount; ++row) {
+    if (BindingTable[row].m_controlId == controlId) return row;
+  }
+  return kBindingCount;
+}
+
+// Appends to a fixed buffer, cutting what does not fit; no allocation, as it
+// runs inside the dialog's window procedure.
+class Text {
+ public:
+  Text(char* buffer, std::size_t size) : m_buffer(buffer), m_size(size) { m_buffer[0] = 0; }
+  void Add(const char* text) {
+    const std::size_t length = std::strlen(text);
+    const std::size_t room = m_size - 1 - m_length;
+    const std::size_t taken = length < room ? length : room;
+    std::memcpy(m_buffer + m_length, text, taken);
+    m_length += taken;
+    m_buffer[m_length] = 0;
+  }
+  void AddError(LONG error) {
+    char number[32];
+    wsprintfA(number, "%ld", static_cast<long>(error));
+    Add(number);
+  }
+
+ private:
+  char* m_buffer;
+  std::size_t m_size;
+  std::size_t m_length = 0;
+};
+
+// "IN, OUT, Shift + PLAY": the labels of the slots whose result is `error`
+// (ERROR_SUCCESS: those whose name was stored), in dialog order.
+void AddLabels(Text& text, const CUserSettingsDlg::SaveResult& result, LONG error) {
+  bool first = true;
+  for (const BoxLabel& box : kBoxLabels) {
+    const std::size_t row = RowOf(box.controlId);
+    if (row == kBindingCount || result.slot[row] != error) continue;
+    if (!first) text.Add(", ");
+    text.Add(box.label);
+    first = false;
+  }
+}
+
 const AFX_MSGMAP_ENTRY kNoEntries[] = {{0}};
 
 // A stored name as the registry gives it: a REG_SZ value that fits, with its
@@ -109,24 +180,33 @@ bool CUserSettingsDlg::BoxText(HWND box, char (&text)[kCommandNameSize]) const {
   return true;
 }
 
-LONG CUserSettingsDlg::SaveBindings() {
+std::size_t CUserSettingsDlg::SaveResult::StoredCount() const {
+  std::size_t stored = 0;
+  for (LONG error : slot) stored += error == ERROR_SUCCESS ? 1 : 0;
+  return stored;
+}
+
+CUserSettingsDlg::SaveResult CUserSettingsDlg::SaveBindings() {
+  SaveResult result;
   HKEY key = nullptr;
   DWORD disposition = 0;
   char noClass[] = "";
   const LONG created = RegCreateKeyExA(HKEY_CURRENT_USER, kBindingsKey, 0, noClass, 0,
                                        KEY_ALL_ACCESS, nullptr, &key, &disposition);
-  if (created != ERROR_SUCCESS) return created;
-  LONG result = ERROR_SUCCESS;
-  for (BindingSlot& slot : BindingTable) {
+  if (created != ERROR_SUCCESS) {
+    for (LONG& error : result.slot) error = created;
+    return result;
+  }
+  for (std::size_t row = 0; row < kBindingCount; ++row) {
+    BindingSlot& slot = BindingTable[row];
     char name[kCommandNameSize];
     if (!BoxText(GetDlgItem(slot.m_controlId), name)) name[0] = 0;
-    const LONG stored =
+    result.slot[row] =
         RegSetValueExA(key, slot.m_valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
                        static_cast<DWORD>(std::strlen(name) + 1));
-    if (stored != ERROR_SUCCESS && result == ERROR_SUCCESS) result = stored;
-    // The slot takes what a later load of this name gives, so that the
-    // running bindings and the stored ones never disagree.
-    slot.m_commandIndex = ResolveSlot(slot, name);
+    // The slot takes what a later load of the stored name gives. A name the
+    // registry refused leaves the stored one, and the slot's command with it.
+    if (result.slot[row] == ERROR_SUCCESS) slot.m_commandIndex = ResolveSlot(slot, name);
   }
   RegCloseKey(key);
   return result;
@@ -195,16 +275,47 @@ void CUserSettingsDlg::OnOK() {
     SetFocus(box);
     return;
   }
-  const LONG error = SaveBindings();
-  if (error != ERROR_SUCCESS) {
-    // The choices stay on screen, so the user can try again or cancel.
+  const SaveResult result = SaveBindings();
+  const std::size_t stored = result.StoredCount();
+  if (stored == 0) {
+    // Nothing was written and no slot changed: the choices stay on screen,
+    // so the user can try again, or cancel and truly keep what was there.
     char message[512];
     wsprintfA(message,
               "The button bindings could not be saved (registry error %ld). Press OK to try "
               "again, or Cancel to keep the bindings as they were.",
-              static_cast<long>(error));
+              static_cast<long>(result.slot[0]));
     TellUser(message);
     return;
   }
+  // Some names are stored and in use: there is no way back to the bindings as
+  // they were, so the dialog ends as OK, saying which inputs kept what.
+  if (stored < kBindingCount) TellPartlySaved(result);
   CDialog::OnOK();
+}
+
+void CUserSettingsDlg::TellPartlySaved(const SaveResult& result) const {
+  char message[1536];
+  Text text(message, sizeof message);
+  text.Add("Only some of the button bindings could be saved.\n\nSaved, and in use now: ");
+  AddLabels(text, result, ERROR_SUCCESS);
+  text.Add(".\n");
+  // One line per error the registry gave, in the order the slots met them.
+  for (std::size_t row = 0; row < kBindingCount; ++row) {
+    const LONG error = result.slot[row];
+    bool seen = error == ERROR_SUCCESS;
+    for (std::size_t before = 0; before < row && !seen; ++before) {
+      seen = result.slot[before] == error;
+    }
+    if (seen) continue;
+    text.Add("Not saved (registry error ");
+    text.AddError(error);
+    text.Add("): ");
+    AddLabels(text, result, error);
+    text.Add(".\n");
+  }
+  text.Add(
+      "\nThe inputs not saved keep the commands they had before. Open the bindings again to "
+      "choose theirs once more.");
+  TellUser(message);
 }

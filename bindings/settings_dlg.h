@@ -38,11 +38,20 @@ class CUserSettingsDlg : public CDialog {
   // usable is stored or the stored name names no command.
   void LoadBindings();
 
-  // Stores the name in each of the dialog's sixteen boxes and rebinds the
-  // slots. Needs the dialog on screen. Returns ERROR_SUCCESS, or the first
-  // registry error; when the key cannot be opened nothing is stored and no
-  // slot changes.
-  LONG SaveBindings();
+  // What a save did, slot by slot in table order: ERROR_SUCCESS where the
+  // slot's name was stored, else the registry's error (the key's own when
+  // it could not be opened, for every slot alike).
+  struct SaveResult {
+    LONG slot[kBindingCount];
+    std::size_t StoredCount() const;
+  };
+
+  // Stores the name in each of the dialog's sixteen boxes. Needs the dialog
+  // on screen. Each slot whose name was stored is rebound to it; a slot whose
+  // name was not keeps its command, which is the one still stored for it
+  // (loaded before the dialog), so that the running bindings and the stored
+  // ones never disagree.
+  SaveResult SaveBindings();
 
  protected:
   const AFX_MSGMAP* GetMessageMap() const override;
@@ -63,6 +72,8 @@ class CUserSettingsDlg : public CDialog {
   // The first box holding typed text that names no command, or null.
   HWND FindUnknownName(char (&text)[kCommandNameSize]) const;
   void TellUser(const char* message) const;
+  // Tells the user of a save that stored some names and not others.
+  void TellPartlySaved(const SaveResult& result) const;
 
   int32_t m_commandCount = 0;
   HostGetCommandNameFn m_getCommandName = nullptr;

@@ -316,16 +316,120 @@ TEST_F(Closing, AFailedSaveIsToldAndLeavesStoreAndBindingsAsTheyWere) {
   EXPECT_EQ(Slot(kShiftPlay), 1);
 }
 
-TEST_F(Closing, AValueThatFailsToStoreIsToldAndTheOthersAreStored) {
-  sim_fail("RegSetValueExA", ERROR_WRITE_FAULT, 3, 1);  // the fourth slot, "Shift Out"
+// The labels of the boxes with these control ids, as the dialog shows them
+// (the label 8 units above its box), in the dialog's order of the boxes.
+std::string LabelsOf(const std::vector<int>& ids) {
+  std::string labels;
+  for (const Control& box : kTemplate) {
+    if (box.className != std::string("ComboBox")) continue;
+    if (std::find(ids.begin(), ids.end(), box.id) == ids.end()) continue;
+    const auto label = std::find_if(
+        std::begin(kTemplate), std::end(kTemplate),
+        [&](const Control& c) { return c.id == -1 && c.x == box.x && c.y == box.y - 8; });
+    EXPECT_NE(label, std::end(kTemplate)) << box.id;
+    if (label == std::end(kTemplate)) continue;
+    if (!labels.empty()) labels += ", ";
+    labels += label->text;
+  }
+  return labels;
+}
+
+std::vector<int> IdsExcept(const std::vector<int>& left) {
+  std::vector<int> ids;
+  for (const BindingSlot& slot : BindingTable) {
+    if (std::find(left.begin(), left.end(), slot.m_controlId) == left.end()) {
+      ids.push_back(slot.m_controlId);
+    }
+  }
+  return ids;
+}
+
+std::vector<int32_t> Slots() {
+  std::vector<int32_t> slots;
+  for (std::size_t row = 0; row < kBindingCount; ++row) slots.push_back(Slot(row));
+  return slots;
+}
+
+TEST_F(Closing, APartlySavedChoiceSaysWhichInputsWereStoredAndClosesAsOk) {
+  constexpr std::size_t kShiftOut = 3;  // table row of "Shift Out", box 1002
+  // "Shift Out" has a stored command of its own, which the refusal keeps.
+  bindtest::Store("Shift Out", "Zoom Full");
+  m_dialog.LoadBindings();
+  ASSERT_EQ(Slot(kShiftOut), 0);
+  sim_fail("RegSetValueExA", ERROR_WRITE_FAULT, 3, 1);  // the fourth value, "Shift Out"
   DialogUser user([](HWND dialog) {
+    EXPECT_TRUE(Choose(dialog, 1002, "Undo (1)"));  // refused
+    EXPECT_TRUE(Choose(dialog, 1013, "Undo (1)"));  // stored
     sim_user_click(dialog, IDOK);
+  });
+  // Values are written and in use: the dialog ends as OK, with no Cancel left
+  // that could pretend to bring the old bindings back.
+  EXPECT_EQ(Show(), IDOK);
+  EXPECT_EQ(user.Runs(), 1);
+
+  const std::string expected =
+      "Only some of the button bindings could be saved.\n\nSaved, and in use now: " +
+      LabelsOf(IdsExcept({1002})) +
+      ".\nNot saved (registry error 29): Shift + OUT.\n\nThe inputs not saved keep the "
+      "commands they had before. Open the bindings again to choose theirs once more.";
+  EXPECT_EQ(bindtest::MessageBoxes(),
+            std::vector<std::string>{std::string("Quillmote Button Bindings\n") + expected});
+  EXPECT_EQ(bindtest::DebugLines(), (std::vector<std::string>{expected, "\n"}));
+  EXPECT_EQ(LabelsOf(IdsExcept({1002})),
+            "IN, Shift + IN, OUT, PUNCH, Shift + PUNCH, Shift + TRACK-L, Shift + PREV, "
+            "Shift + TRACK-R, Shift + NEXT, Footswitch, Shift + ADD, Shift + RWD, Shift + FFWD, "
+            "Shift + PLAY, Shift + RECORD");
+
+  // The refused input keeps its stored name and the command it ran; the
+  // stored one runs its new command at once.
+  EXPECT_EQ(bindtest::Read("Shift Out").Text(), "Zoom Full");
+  EXPECT_EQ(Slot(kShiftOut), 0);
+  EXPECT_EQ(bindtest::Read("Shift Play").Text(), "Undo (1)");
+  EXPECT_EQ(Slot(kShiftPlay), 1);
+  EXPECT_EQ(bindtest::Read("Footswitch").Text(), "Record/Stop toggle");
+  // What runs is what a later load gives.
+  const std::vector<int32_t> running = Slots();
+  m_dialog.LoadBindings();
+  EXPECT_EQ(Slots(), running);
+}
+
+TEST_F(Closing, EveryInputRefusedByTheSameErrorIsListedTogether) {
+  sim_fail("RegSetValueExA", ERROR_ACCESS_DENIED, 2, 3);  // "Shift In", "Shift Out", "Punch"
+  DialogUser user([](HWND dialog) { sim_user_click(dialog, IDOK); });
+  EXPECT_EQ(Show(), IDOK);
+  const std::vector<std::string> boxes = bindtest::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("\nSaved, and in use now: " + LabelsOf(IdsExcept({1000, 1002, 1005})) +
+                          ".\nNot saved (registry error 5): Shift + IN, Shift + OUT, PUNCH.\n\n"),
+            std::string::npos)
+      << boxes[0];
+}
+
+TEST_F(Closing, WhenNothingIsStoredNothingChangesAndCancelKeepsTheBindings) {
+  sim_fail("RegSetValueExA", ERROR_WRITE_FAULT, 0, 0);  // the key opens, every value is refused
+  const std::vector<int32_t> loaded = Slots();
+  DialogUser user([&](HWND dialog) {
+    Choose(dialog, 1013, "Undo (1)");
+    sim_user_click(dialog, IDOK);
+    ASSERT_TRUE(IsWindow(dialog));  // still open, the choice on screen
+    EXPECT_EQ(Selected(GetDlgItem(dialog, 1013)), "Undo (1)");
+    EXPECT_EQ(Slots(), loaded);  // no slot took a name that was not stored
     sim_user_click(dialog, IDCANCEL);
   });
   EXPECT_EQ(Show(), IDCANCEL);
-  ASSERT_EQ(bindtest::MessageBoxes().size(), 1u);
-  EXPECT_EQ(bindtest::Read("Shift Out").result, ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(bindtest::Read("Footswitch").Text(), "Record/Stop toggle");
+  EXPECT_EQ(bindtest::MessageBoxes(),
+            std::vector<std::string>{
+                "Quillmote Button Bindings\nThe button bindings could not be saved (registry error "
+                "29). Press OK to try again, or Cancel to keep the bindings as they were."});
+  EXPECT_EQ(bindtest::Read("Shift Play").result, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Slots(), loaded);
+}
+
+TEST_F(Closing, ASaveThatStoredEverythingSaysNothing) {
+  DialogUser user([](HWND dialog) { sim_user_click(dialog, IDOK); });
+  EXPECT_EQ(Show(), IDOK);
+  EXPECT_TRUE(bindtest::MessageBoxes().empty());
+  EXPECT_TRUE(bindtest::DebugLines().empty());
 }
 
 }  // namespace
