@@ -69,6 +69,11 @@ class CCallbackGate {
 // system did not finish with its handle in time. `port` names the port.
 void ReportUnfinishedClose(const char* port);
 
+// Memory kept for a callback that may still come is never freed; it stays
+// reachable from the module, so that a leak checker sees it kept on
+// purpose. Holds the first few hundred; past that they are only lost.
+void KeepForLateCallbacks(const void* object) noexcept;
+
 }  // namespace midi
 
 #endif

@@ -11,6 +11,8 @@
 
 #include <cstddef>
 
+#include "midi/callback_gate.h"
+
 namespace midi {
 
 // THeader has a `THeader* m_next` the queue may use, Release() (give it back
@@ -98,9 +100,10 @@ class CHeaderQueue {
 
   // Drops every entry without touching it. Only for headers that a callback
   // may still reach: losing their memory is better than freeing it under
-  // the system.
+  // the system. (The list runs through them, so its head keeps them all.)
   void Abandon() {
     Locked lock(m_lock);
+    if (m_head != nullptr) KeepForLateCallbacks(m_head);
     m_head = m_tail = nullptr;
     m_size = 0;
   }

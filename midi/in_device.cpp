@@ -30,7 +30,7 @@ CMIDIInDevice::~CMIDIInDevice() {
       FinishClose();
     } else {
       // The handle stays open: its callbacks may go on reaching the gate.
-      (void)m_gate.release();
+      KeepForLateCallbacks(m_gate.release());
       ReportUnfinishedClose("input");
     }
   }
@@ -78,7 +78,7 @@ void CMIDIInDevice::FinishClose() noexcept {
   // A late callback may still come: the gate is lost, not freed, and passes
   // nothing on any more.
   gate->m_receiver = nullptr;
-  (void)m_gate.release();
+  KeepForLateCallbacks(m_gate.release());
   ReportUnfinishedClose("input");
 }
 

@@ -125,7 +125,7 @@ void CMIDIOutDevice::FinishClose(bool closed) noexcept {
   }
   // A callback may still reach the gate and these headers: lost, not freed.
   m_queue.Abandon();
-  (void)m_gate.release();
+  KeepForLateCallbacks(m_gate.release());
   ReportUnfinishedClose("output");
 }
 

@@ -38,6 +38,7 @@ void EndController() {
     // the host's own callback perhaps: the ports close, but the memory it
     // uses is kept rather than freed under it.
     g_controller->ClosePorts();
+    midi::KeepForLateCallbacks(g_controller);
     OutputDebugStringA(kControllerKeptLine);
   }
   g_controller = nullptr;

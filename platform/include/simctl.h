@@ -57,22 +57,22 @@ SIMCTL_API void sim_hold_completions(int hold);
    for midiOutClose and sim_pending_headers. */
 SIMCTL_API unsigned sim_release_completions(unsigned device, unsigned count, int reverse);
 
-/* Real-driver timing. With lateness nonzero, every callback that a handle's
-   system thread has begun reaches the application that many milliseconds
-   later: the system's own changes (a header marked done, input stopped) are
-   made first. With lateness or flags nonzero, midiOutClose and midiInClose
-   return without waiting for such a callback (midiInStop and midiInReset
-   never wait), and the close notification comes last, from the system
-   thread. Flags:
+/* Real-driver timing. Every callback that a handle's system thread has begun
+   reaches the application `lateness` milliseconds later: the system's own
+   changes (a header marked done, input stopped) are made first.
+   midiOutClose and midiInClose return without waiting for such a callback
+   (midiInStop and midiInReset never wait), and the close notification comes
+   last, from the system thread. Flags:
    SIM_LATE_CLOSE_INLINE  the close notification is delivered on the caller's
                           thread inside the close call, before anything the
                           system thread has not yet begun (which is dropped),
                           while a callback it has begun may still be running;
    SIM_LATE_NO_CLOSE      the close notification never comes.
-   sim_reset ends the mode. */
+   sim_end_late_callbacks and sim_reset end the mode. */
 #define SIM_LATE_CLOSE_INLINE 1
 #define SIM_LATE_NO_CLOSE 2
 SIMCTL_API void sim_set_late_callbacks(unsigned lateness_milliseconds, int flags);
+SIMCTL_API void sim_end_late_callbacks(void);
 /* Waits until no system thread has a callback running or to deliver, those
    of closed handles included. Returns 1 when done, 0 when the timeout passed
    first. */

@@ -145,6 +145,7 @@ struct Machine {
   void* listener_context = nullptr;
   std::map<const MIDIHDR*, unsigned> prepared[2];  // by Direction
   // Real-driver timing (sim_set_late_callbacks).
+  bool late = false;
   unsigned lateness_ms = 0;
   int late_flags = 0;
   // System threads still running, the detached ones of closed handles among
@@ -533,6 +534,7 @@ void Reset() {
     m.listener = nullptr;
     m.listener_context = nullptr;
     for (auto& prepared : m.prepared) prepared.clear();
+    m.late = false;
     m.lateness_ms = 0;
     m.late_flags = 0;
     m.changed.notify_all();
@@ -547,11 +549,12 @@ void Reset() {
   m.stray_callbacks = 0;
 }
 
-void SetLateCallbacks(unsigned lateness_ms, int flags) {
+void SetLateCallbacks(bool late, unsigned lateness_ms, int flags) {
   Machine& m = TheMachine();
   std::lock_guard<std::mutex> lock(m.mutex);
-  m.lateness_ms = lateness_ms;
-  m.late_flags = flags;
+  m.late = late;
+  m.lateness_ms = late ? lateness_ms : 0;
+  m.late_flags = late ? flags : 0;
 }
 
 bool WaitCallbacksDone(unsigned timeout_milliseconds) {
@@ -863,7 +866,7 @@ MMRESULT Close(Direction direction, uintptr_t handle) {
     DeviceOf(m, *port).port.reset();
     port->started = false;
     const UINT notification = direction == Direction::kOutput ? MOM_CLOSE : MIM_CLOSE;
-    if (m.lateness_ms == 0 && m.late_flags == 0) {
+    if (!m.late) {
       Post(*port, Notification(notification));
     } else {
       // A real driver does not make the close wait for a callback it has

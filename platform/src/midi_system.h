@@ -27,7 +27,7 @@ enum class Direction { kOutput = 0, kInput = 1 };
 void Reset();
 unsigned AddDevice(Direction direction, const char* name);
 void SetCompletionDelay(unsigned milliseconds);
-void SetLateCallbacks(unsigned lateness_ms, int flags);
+void SetLateCallbacks(bool late, unsigned lateness_ms, int flags);
 bool WaitCallbacksDone(unsigned timeout_milliseconds);
 unsigned StrayCallbacks();
 void HoldCompletions(bool hold);

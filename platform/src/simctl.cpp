@@ -36,7 +36,11 @@ void sim_set_completion_delay(unsigned milliseconds) {
 }
 
 void sim_set_late_callbacks(unsigned lateness_milliseconds, int flags) {
-  Guarded([&] { midi::SetLateCallbacks(lateness_milliseconds, flags); });
+  Guarded([&] { midi::SetLateCallbacks(true, lateness_milliseconds, flags); });
+}
+
+void sim_end_late_callbacks(void) {
+  Guarded([] { midi::SetLateCallbacks(false, 0, 0); });
 }
 
 int sim_wait_callbacks_done(unsigned timeout_milliseconds) {

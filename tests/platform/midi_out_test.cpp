@@ -1,6 +1,7 @@
 // The simulated MIDI output as the output port relies on it.
 #include <windows.h>
 
+#include <dlfcn.h>
 #include <mmsystem.h>
 
 #include <atomic>
@@ -380,6 +381,23 @@ TEST_F(MidiOutTest, AnInlineCloseNoticeCanOvertakeACallbackInProgress) {
   EXPECT_FALSE(notices[2].on_system_thread);
   gate.Open();
   EXPECT_EQ(1, sim_wait_callbacks_done(10000));
+}
+
+TEST_F(MidiOutTest, ACallbackIntoAnUnloadedModuleIsDroppedAndCounted) {
+  void* module = dlopen(QM_CALLBACK_MODULE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  auto proc = reinterpret_cast<DWORD_PTR>(dlsym(module, "ModuleOutProc"));
+  ASSERT_NE(proc, 0u);
+  HMIDIOUT handle = nullptr;
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutOpen(&handle, device_, proc, 0, CALLBACK_FUNCTION));
+  // The close notification is still to come when the module goes (unless
+  // this thread stalls for a second).
+  sim_set_late_callbacks(1000, 0);
+  ASSERT_EQ(MMSYSERR_NOERROR, midiOutClose(handle));
+  dlclose(module);
+  ASSERT_EQ(nullptr, dlopen(QM_CALLBACK_MODULE, RTLD_NOW | RTLD_NOLOAD));
+  ASSERT_EQ(1, sim_wait_callbacks_done(10000));
+  EXPECT_EQ(1u, sim_stray_callbacks());
 }
 
 TEST_F(MidiOutTest, WithoutACloseNoticeTheCloseStillReturns) {
