@@ -197,7 +197,14 @@ const std::set<std::string>& CannotFail() {
 
 class Plugin {
  public:
-  Plugin() : m_library(dlopen(QM_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {}
+  Plugin() : m_library(dlopen(QM_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
+    // A device that never closes makes the plug-in keep memory for its late
+    // callbacks; the library stays loaded, so that it is still kept (and the
+    // leak checker sees it so) after a case unloads its handle.
+    static void* const pinned =
+        dlopen(QM_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE | RTLD_NOLOAD);
+    (void)pinned;
+  }
   ~Plugin() {
     if (m_library != nullptr) dlclose(m_library);
   }

@@ -1,0 +1,79 @@
+// The real DLL closed and unloaded the way a host does it, on the simulated
+// MIDI system with real-driver timing: callbacks reach the plug-in late,
+// after the close calls returned, and the close notification last. The host
+// calls FreeLibrary the moment CloseController returns; the system counts
+// every callback it would have made into the unloaded DLL.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "simctl.h"
+#include "wine_rig.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+using wine::Host;
+using wine::HostServices;
+
+constexpr unsigned kDeadlockMilliseconds = 10000;
+
+// Through the generic function type, which converts to any other quietly.
+template <class Fn>
+Fn Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+constexpr int kRepetitions = 50;
+
+class LateClose : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_host.SetCommands({"Undo (1)", "Redo"});
+    m_host.SetName(0, "Bass");
+  }
+  void TearDown() override {
+    sim_wait_callbacks_done(kDeadlockMilliseconds);
+    sim_end_late_callbacks();
+  }
+
+  wine::Surface m_surface;
+  Host m_host;
+};
+
+TEST_F(LateClose, FreeLibraryAtOnceWithWritesAndInputOnTheirWay) {
+  const HostServices services = m_host.Services();
+  const double levels[2] = {0.75, 0.5};
+  for (int repetition = 0; repetition < kRepetitions; ++repetition) {
+    HMODULE module = LoadLibraryA(QM_PLUGIN_FILE);
+    ASSERT_NE(module, nullptr) << "cannot load " QM_PLUGIN_FILE;
+    auto open = Export<int(__cdecl*)(const HostServices*)>(module, "OpenController");
+    auto update =
+        Export<int32_t(__cdecl*)(int32_t, int32_t, int32_t, int32_t)>(module, "UpdateController");
+    auto close = Export<void(__cdecl*)()>(module, "CloseController");
+    ASSERT_TRUE(open != nullptr && update != nullptr && close != nullptr);
+
+    ASSERT_EQ(open(&services), 1);
+    // Lateness from 0 to 9 ms, as a driver's thread is busy or not.
+    sim_set_late_callbacks(static_cast<unsigned>(repetition % 10), 0);
+    for (int i = 0; i < 3; ++i) {
+      update(40, wine::Plugin::Address(&levels[0]), wine::Plugin::Address(&levels[1]), 0);
+      update(41, wine::Plugin::Address("00:00:01.25"), 0, 0);
+    }
+    sim_send_input(m_surface.input(), 0x7F5E90, 0, 0);  // PLAY, on its way
+    close();
+    const std::size_t callsAtClose = m_host.Calls().size();
+    ASSERT_TRUE(FreeLibrary(module));
+    ASSERT_EQ(GetModuleHandleA(QM_PLUGIN_FILE), nullptr) << "the DLL stayed loaded";
+
+    ASSERT_EQ(sim_wait_callbacks_done(kDeadlockMilliseconds), 1);
+    ASSERT_EQ(sim_stray_callbacks(), 0u) << "repetition " << repetition;
+    ASSERT_EQ(m_host.Calls().size(), callsAtClose) << "repetition " << repetition;
+    ASSERT_EQ(sim_open_devices(), 0u);
+    ASSERT_EQ(sim_prepared_headers(), 0u);
+    sim_end_late_callbacks();
+    m_host.ClearCalls();
+  }
+}
+
+}  // namespace
