@@ -5,6 +5,8 @@
 // every callback it would have made into the unloaded DLL.
 #include <windows.h>
 
+#include <mmsystem.h>
+
 #include <cstdint>
 #include <string>
 
@@ -74,6 +76,24 @@ TEST_F(LateClose, FreeLibraryAtOnceWithWritesAndInputOnTheirWay) {
     sim_end_late_callbacks();
     m_host.ClearCalls();
   }
+}
+
+TEST_F(LateClose, TheSystemCountsACallbackIntoAFreedDll) {
+  // Without this, a stray count of 0 above could mean the system never looks.
+  HMODULE module = LoadLibraryA(QM_CALLBACK_MODULE);
+  ASSERT_NE(module, nullptr) << "cannot load " QM_CALLBACK_MODULE;
+  const auto proc = reinterpret_cast<DWORD_PTR>(GetProcAddress(module, "ModuleOutProc"));
+  ASSERT_NE(proc, 0u);
+  HMIDIOUT handle = nullptr;
+  ASSERT_EQ(midiOutOpen(&handle, m_surface.output(), proc, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
+  // The close notification is still to come when the DLL goes (unless this
+  // thread stalls for a second).
+  sim_set_late_callbacks(1000, 0);
+  ASSERT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
+  ASSERT_TRUE(FreeLibrary(module));
+  ASSERT_EQ(GetModuleHandleA(QM_CALLBACK_MODULE), nullptr);
+  ASSERT_EQ(sim_wait_callbacks_done(kDeadlockMilliseconds), 1);
+  EXPECT_EQ(sim_stray_callbacks(), 1u);
 }
 
 }  // namespace
