@@ -82,9 +82,18 @@ class Soak : public ::testing::Test {
     m_surface.Send(kNoteOn, kLoop, 127);
     UpdateController(41, reinterpret_cast<HostArg>(time.c_str()), 0, 0);
     m_surface.Send(kNoteOn, kShift, 0);
+    // A quarter of the cycles close as real drivers call back: late, after
+    // the close calls returned.
+    const bool late = n % 4 == 3;
+    if (late) sim_set_late_callbacks(static_cast<unsigned>(n % 6), 0);
     // Input that is still on its way as the host closes.
     sim_send_input(m_surface.input(), kNoteOn | (kLoop << 8) | (127 << 16), 0, 0);
     CloseController();
+    if (late) {
+      ASSERT_EQ(sim_wait_callbacks_done(10000), 1) << "cycle " << n;
+      sim_end_late_callbacks();
+    }
+    ASSERT_EQ(sim_stray_callbacks(), 0u) << "cycle " << n;
     // The surface's and the host's records would grow without end.
     sim_clear_sent();
     sim_debug_clear();
