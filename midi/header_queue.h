@@ -24,7 +24,7 @@ class CHeaderQueue {
  public:
   // Spare headers kept for reuse; more than a burst's worth is given back
   // to the heap.
-  static constexpr std::size_t kMaxSpares = 32;
+  static constexpr std::size_t kMaxSpares = 64;
 
   CHeaderQueue() { InitializeCriticalSection(&m_lock); }
   ~CHeaderQueue() {

@@ -39,8 +39,8 @@ echo "$csv" | awk -F, '
     budget["Decode_WheelStep"] = "< 1 us, 0 allocs"
     budget["Decode_NoButton"] = "< 1 us, 0 allocs"
     budget["Output_Lamp"] = "0 allocs"
-    budget["Output_DisplayWrite"] = "<< wire, 3 allocs"
-    budget["Output_DisplayClear"] = "<< wire, 3 allocs"
+    budget["Output_DisplayWrite"] = "<< wire, 0 allocs"
+    budget["Output_DisplayClear"] = "<< wire, 0 allocs"
     wire["Decode_PlayPressed"] = "0.96 ms received"
     wire["Decode_WheelStep"] = "0.96 ms received"
     wire["Decode_NoButton"] = "0.96 ms received"
@@ -88,7 +88,7 @@ echo "$csv" | awk -F, '
       time = fmt($3, $5)
       label = (name ~ /:1/) ? "Close, 100 writes queued, stalled" \
                             : "Close, 100 writes queued"
-      b = (name ~ /:1/) ? "~1 s drain limit" : "returns at once"
+      b = (name ~ /:1/) ? "< 1.5 s (0.6 s drain)" : "returns at once"
       w = "608 ms (100 x 19 B)"
     }
     if (label == "") label = name
