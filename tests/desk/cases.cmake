@@ -4,7 +4,7 @@
 # (quillmote-desk --wine) against the same golden files.
 set(QM_DESK_CASES
   session controls bindings no_surface no_terminal
-  missing_plugin bad_line no_such_track wine_no_windows_build)
+  missing_plugin bad_line no_such_track wine_no_windows_build late_callbacks)
 
 # Under Wine, all but these:
 #   missing_plugin         its golden output is the native loader's (dlopen)

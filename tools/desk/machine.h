@@ -99,6 +99,10 @@ class Machine {
   virtual void Install(bool withPorts, OutputListener listener) = 0;
   // No more output to the listener.
   virtual void Detach() = 0;
+  // From the next Install on, the simulated system calls back as real
+  // drivers do: every callback `milliseconds` late, the close calls not
+  // waiting for it. Negative: the simulation's own prompt timing.
+  void SetLateCallbacks(int milliseconds) { m_lateCallbacks = milliseconds; }
   // One short message from the surface, returning once the plug-in has
   // handled it. False when the input port dropped it (not started).
   virtual bool SendInput(uint32_t packed) = 0;
@@ -107,6 +111,9 @@ class Machine {
   virtual bool WaitIdle() = 0;
   // The plug-in's debugger lines since the last call, line ends removed.
   virtual std::vector<std::string> TakeDebugLines() = 0;
+
+ protected:
+  int m_lateCallbacks = -1;
 };
 
 }  // namespace desk

@@ -3,10 +3,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <memory>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@ constexpr int kScriptFailed = 3;  // a script line that could not run
 const char kUsage[] =
     "usage: quillmote-desk [--wine [--windows-build DIR]] [--plugin PATH]\n"
     "                      [--script FILE | --demo] [--no-surface]\n"
+    "                      [--late-callbacks MS]\n"
     "\n"
     "Runs the Quillmote plug-in with a simulated host and surface.\n"
     "  --plugin PATH   the plug-in library (default: the one built with the desk;\n"
@@ -45,12 +47,16 @@ const char kUsage[] =
     "                  quillmote-bridge.exe on the simulated MIDI system\n"
     "  --windows-build DIR  the windows build that --wine takes the bridge, the\n"
     "                  test winmm.dll and the DLL from, and its Wine prefix\n"
-    "                  (DIR/wineprefix); default " QM_DESK_DEFAULT_WINDOWS_BUILD "\n"
+    "                  (DIR/wineprefix); default " QM_DESK_DEFAULT_WINDOWS_BUILD
+    "\n"
     "  --script FILE   plays the script FILE (- for standard input) and prints\n"
     "                  the traffic and host calls it causes\n"
     "  --demo          plays the built-in demo script; the default without a terminal\n"
     "  --print-demo    prints the demo script, a start for scripts of your own\n"
     "  --no-surface    the simulated system has no Quillmote ports\n"
+    "  --late-callbacks MS  the simulated system calls back as real drivers do:\n"
+    "                  every callback MS milliseconds (0 to 1000) late, and the\n"
+    "                  close calls do not wait for it\n"
     "Without --script or --demo, and with a terminal, the desk is interactive.\n";
 
 void Fail(const std::string& message) { std::cerr << "quillmote-desk: " << message << "\n"; }
@@ -105,6 +111,7 @@ int main(int argc, char** argv) {
   bool withSurface = true;
   bool wine = false;
   bool windowsBuildGiven = false;
+  int lateCallbacks = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto value = [&](std::string* out) {
@@ -126,6 +133,16 @@ int main(int argc, char** argv) {
       return kOk;
     } else if (arg == "--no-surface") {
       withSurface = false;
+    } else if (arg == "--late-callbacks") {
+      std::string text;
+      if (!value(&text)) return kBadUsage;
+      char* end = nullptr;
+      const long ms = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || ms < 0 || ms > 1000) {
+        Fail("--late-callbacks takes milliseconds from 0 to 1000, not \"" + text + "\"");
+        return kBadUsage;
+      }
+      lateCallbacks = static_cast<int>(ms);
     } else if (arg == "--wine") {
       wine = true;
     } else if (arg == "--windows-build") {
@@ -200,6 +217,7 @@ int main(int argc, char** argv) {
     machine = std::make_unique<desk::NativeMachine>(library);
   }
 
+  machine->SetLateCallbacks(lateCallbacks);
   if (!interactive) return RunScript(*machine, scriptName, commands, withSurface);
   return desk::RunTerminal(*machine, withSurface);
 }

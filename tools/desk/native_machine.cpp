@@ -124,6 +124,7 @@ void NativeMachine::Install(bool withPorts, OutputListener listener) {
     m_output = sim_add_output(withPorts ? kPortName : kOtherPortName);
     m_input = sim_add_input(withPorts ? kPortName : kOtherPortName);
   }
+  if (m_lateCallbacks >= 0) sim_set_late_callbacks(static_cast<unsigned>(m_lateCallbacks), 0);
   {
     std::lock_guard<std::mutex> lock(m_debugMutex);
     m_debugSeen = 0;

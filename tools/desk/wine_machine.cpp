@@ -622,7 +622,9 @@ void WineMachine::Install(bool withPorts, OutputListener listener) {
     std::lock_guard<std::mutex> lock(m_listenerMutex);
     m_listener = std::move(listener);
   }
-  Request(withPorts ? "machine 1" : "machine 0", nullptr);
+  std::string request = withPorts ? "machine 1" : "machine 0";
+  if (m_lateCallbacks >= 0) request += " " + std::to_string(m_lateCallbacks);
+  Request(request, nullptr);
 }
 
 void WineMachine::Detach() {
