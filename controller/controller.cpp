@@ -48,7 +48,12 @@ CMidiReceiveDlg::CMidiReceiveDlg(const HostServices* host) : m_host(*host) {
   m_settingsDlg.SetCommandSource(m_host.CommandCount, m_host.GetCommandName);
 }
 
-CMidiReceiveDlg::~CMidiReceiveDlg() { ClosePorts(); }
+CMidiReceiveDlg::~CMidiReceiveDlg() {
+  // Whoever destroys the controller (CloseController has done this already)
+  // stops surface messages from reaching it first.
+  StopInput();
+  ClosePorts();
+}
 
 bool CMidiReceiveDlg::StopInput() { return m_midiIn.DetachReceiver(kInputStopBound); }
 
