@@ -10,12 +10,6 @@ namespace {
 constexpr char kSurfaceName[] = "Quillmote";
 constexpr std::size_t kSurfaceNameLength = sizeof kSurfaceName - 1;
 
-// Only the first nine characters count, byte for byte: "Quillmote Port 2"
-// matches, "QUILLMOTE" and "Quill" don't.
-bool IsSurfaceName(const char (&name)[MAXPNAMELEN]) {
-  return std::strncmp(name, kSurfaceName, kSurfaceNameLength) == 0;
-}
-
 // The highest-numbered device whose name says it is the surface, or -1. The
 // count is asked again before every step, as devices may come and go.
 template <class Port, class Caps, class Count>
@@ -29,7 +23,7 @@ int FindSurfaceDevice(Count deviceCount) {
       continue;  // A device that can't describe itself can't be the surface.
     }
     caps.szPname[MAXPNAMELEN - 1] = 0;
-    if (IsSurfaceName(caps.szPname)) found = static_cast<int>(id);
+    if (CMidiReceiveDlg::IsSurfaceName(caps.szPname)) found = static_cast<int>(id);
   }
   return found;
 }
@@ -71,6 +65,12 @@ void CMidiReceiveDlg::ClosePorts() {
     m_midiIn.SetReceiver(nullptr);
   }
   if (m_midiOut.IsOpen()) m_midiOut.Close();
+}
+
+// Only the first nine characters count, byte for byte: "Quillmote Port 2"
+// matches, "QUILLMOTE" and "Quill" don't.
+bool CMidiReceiveDlg::IsSurfaceName(const char* name) {
+  return std::strncmp(name, kSurfaceName, kSurfaceNameLength) == 0;
 }
 
 int CMidiReceiveDlg::FindOutputDevice() {

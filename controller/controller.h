@@ -64,6 +64,14 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   // How long StopInput waits for a surface message being handled.
   static constexpr DWORD kInputStopBound = 200;
 
+  // The surface's ports as the controller finds them: the highest-indexed
+  // device of each direction whose name is a surface name, or -1. Public so
+  // that tools can say what the plug-in would attach to.
+  static int FindOutputDevice();
+  static int FindInputDevice();
+  // A surface name begins with "Quillmote", byte for byte.
+  static bool IsSurfaceName(const char* name);
+
   // Finds and opens the surface's ports and prepares surface and controller.
   // Always returns 1; a missing surface sets m_noSurface.
   int Attach();
@@ -106,9 +114,6 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   int32_t RedoCommand() const { return m_redoCommand.load(); }
 
  private:
-  // Highest-indexed device whose name starts with "Quillmote", or -1.
-  static int FindOutputDevice();
-  static int FindInputDevice();
 
   void LcdWrite(BYTE firstCell, const char* cells, std::size_t count);
   void WriteField(BYTE firstCell, std::size_t width, const char* text);
