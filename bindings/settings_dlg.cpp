@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "host/host_commands.h"
+
 namespace {
 
 constexpr char kDialogCaption[] = "Quillmote Button Bindings";
@@ -114,21 +116,12 @@ void CUserSettingsDlg::SetCommandSource(int32_t commandCount, HostGetCommandName
 }
 
 bool CUserSettingsDlg::CommandName(int32_t index, char (&name)[kCommandNameSize]) const {
-  name[0] = 0;
-  int32_t valid = 0;
-  m_getCommandName(index, name, static_cast<int32_t>(sizeof name), &valid);
-  // A host that fills the whole buffer still gives a terminated name.
-  name[sizeof name - 1] = 0;
-  return valid != 0;
+  return HostCommandName(m_getCommandName, index, name);
 }
 
 int32_t CUserSettingsDlg::ResolveCommand(const char* name) const {
-  if (m_getCommandName == nullptr) return -1;
-  for (int32_t index = 0; index < m_commandCount; ++index) {
-    char candidate[kCommandNameSize];
-    if (CommandName(index, candidate) && std::strcmp(candidate, name) == 0) return index;
-  }
-  return -1;
+  // The first of several commands of that name, as the host lists them.
+  return FindHostCommand(m_getCommandName, m_commandCount, name, HostCommandMatch::kFirst);
 }
 
 int32_t CUserSettingsDlg::ResolveSlot(const BindingSlot& slot, const char* stored) const {

@@ -14,13 +14,10 @@
 
 #include "bindings/binding_table.h"
 #include "framework/dialog.h"
-#include "plugin/host_services.h"
+#include "host/host_services.h"
 
 // Where the bindings live, under HKEY_CURRENT_USER.
 constexpr char kBindingsKey[] = "Software\\Harrowgate\\QuillmoteVelloran";
-
-// Command names travel through buffers of this size, terminator included.
-constexpr std::size_t kCommandNameSize = 128;
 
 class CUserSettingsDlg : public CDialog {
  public:

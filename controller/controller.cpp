@@ -114,21 +114,3 @@ int CMidiReceiveDlg::Attach() {
   }
   return 1;
 }
-
-int32_t CMidiReceiveDlg::FindHostCommand(const char* name) const {
-  int32_t found = -1;
-  for (int32_t index = 0; index < m_host.CommandCount; ++index) {
-    char buffer[128] = {};
-    int32_t valid = 0;
-    m_host.GetCommandName(index, buffer, sizeof buffer, &valid);
-    buffer[sizeof buffer - 1] = 0;
-    if (valid != 0 && std::strcmp(buffer, name) == 0) found = index;
-  }
-  return found;
-}
-
-void CMidiReceiveDlg::RunBinding(int32_t controlId, bool pressed) {
-  const int32_t command = FindBinding(controlId);
-  if (command == -1) return;
-  m_host.RunCommand(command, pressed ? kCommandPressed : kCommandReleased);
-}

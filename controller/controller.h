@@ -13,10 +13,10 @@
 #include <cstdint>
 
 #include "bindings/settings_dlg.h"
+#include "host/host_services.h"
 #include "midi/in_device.h"
 #include "midi/out_device.h"
 #include "midi/receiver.h"
-#include "plugin/host_services.h"
 
 // Note numbers of the surface's buttons and lamps.
 enum SurfaceNote : BYTE {
@@ -42,6 +42,10 @@ enum SurfaceNote : BYTE {
   kNotePunch = 120,
   kNoteShift = 121,
 };
+
+// The shifted flag buttons and notification 16 look at this many tracks,
+// from 0.
+constexpr int32_t kScannedTracks = 128;
 
 // Display cells of the two wheel marks.
 constexpr BYTE kVolumeMarkCell = 10;
@@ -114,12 +118,11 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   int32_t RedoCommand() const { return m_redoCommand.load(); }
 
  private:
-
   void LcdWrite(BYTE firstCell, const char* cells, std::size_t count);
   void WriteField(BYTE firstCell, std::size_t width, const char* text);
 
   // Track index of a query: the low 16 bits, sign-extended.
-  static int32_t QueryTrack(int32_t track) { return static_cast<int16_t>(track); }
+  static int32_t QueryTrack(int32_t track);
   int32_t QueryFlag(int32_t code, int32_t track) const;
   void RefreshTrack(int32_t track, int32_t labelValue);
   void ShowCurrentTrackName();
@@ -171,7 +174,7 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   // leaves the wheel selecting tracks.
   bool m_trackLeftHeld = false;
   bool m_trackRightHeld = false;
-  HostServices m_host;
+  const HostServices m_host;
   std::atomic<int32_t> m_currentTrack{-1};
   std::atomic<double> m_volume{0.0};
   bool m_loop = false;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "bindings/binding_table.h"
 #include "controller/controller.h"
 #include "controller/numeric.h"
 #include "midi/messages.h"
@@ -18,31 +19,11 @@ constexpr BYTE kWheelController = 60;
 // Track selection never goes below 0 nor above 128.
 constexpr int32_t kFirstTrack = 0;
 constexpr int32_t kLastSelectableTrack = 128;
-// The shifted flag buttons look at this many tracks, from 0.
-constexpr int32_t kScannedTracks = 128;
 
 constexpr double kVolumePerStep = 0.1;
 constexpr double kVolumeMax = 24.0;
 constexpr double kVolumeMin = -160.0;
 constexpr int32_t kCoarseStep = 10;
-
-// Control ids of the bindable inputs.
-constexpr int32_t kBindInShifted = 1000;
-constexpr int32_t kBindIn = 1001;
-constexpr int32_t kBindOutShifted = 1002;
-constexpr int32_t kBindOut = 1003;
-constexpr int32_t kBindPunchShifted = 1004;
-constexpr int32_t kBindPunch = 1005;
-constexpr int32_t kBindTrackRight = 1006;
-constexpr int32_t kBindTrackLeft = 1007;
-constexpr int32_t kBindPrev = 1008;
-constexpr int32_t kBindNext = 1009;
-constexpr int32_t kBindAdd = 1010;
-constexpr int32_t kBindRewind = 1011;
-constexpr int32_t kBindFastForward = 1012;
-constexpr int32_t kBindPlay = 1013;
-constexpr int32_t kBindRecord = 1014;
-constexpr int32_t kBindFootswitch = 1015;
 
 // Wheel values 1 to 63 turn forward, 65 to 127 backward; 0 and 64 not at all.
 int32_t WheelSteps(BYTE value) { return value < 64 ? value : 64 - static_cast<int32_t>(value); }
@@ -148,15 +129,6 @@ void CMidiReceiveDlg::DecodeShortMsg(DWORD packed) {
     default:
       break;
   }
-}
-
-void CMidiReceiveDlg::Act(int32_t code, int32_t value, int32_t track) {
-  m_host.DoAction(code, value, track, 0);
-}
-
-int32_t CMidiReceiveDlg::ActionTrack() const {
-  // The host takes the low 16 bits: no current track (-1) is 0xFFFF.
-  return static_cast<uint16_t>(m_currentTrack.load());
 }
 
 // The current track - 1 raised to 0, and + 1 lowered to 128. Each is

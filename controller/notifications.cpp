@@ -5,19 +5,6 @@
 
 #include "controller/controller.h"
 
-namespace {
-
-constexpr int kScannedTracks = 128;
-
-}  // namespace
-
-int32_t CMidiReceiveDlg::QueryFlag(int32_t code, int32_t track) const {
-  // Zeroed first, so a host that leaves the slot alone reads as "not set".
-  int32_t flag = 0;
-  m_host.QueryValue(code, QueryTrack(track), &flag, 0);
-  return flag;
-}
-
 void CMidiReceiveDlg::ShowCurrentTrackName() {
   char name[64] = {};
   m_host.QueryValue(HostCode::kQueryName, QueryTrack(m_currentTrack.load()), name, 0);

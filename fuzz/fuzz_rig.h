@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bindings/binding_table.h"
-#include "plugin/host_services.h"
+#include "host/host_services.h"
 
 namespace fuzz {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "plugin/host_services.h"
+#include "host/host_services.h"
 
 #ifdef _WIN32
 #define QM_EXPORT  // named and numbered by the module definition file

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/host_services.h"
+#include "host/host_services.h"
 #include "simctl.h"
 
 namespace test {

@@ -19,7 +19,7 @@
 
 #include "log.h"
 #include "machine.h"
-#include "plugin/host_services.h"
+#include "host/host_services.h"
 
 namespace desk {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bindings_dialog.h"
-#include "plugin/host_services.h"
+#include "host/host_services.h"
 
 namespace desk {
 

@@ -55,7 +55,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_services.h"
+#include "host/host_services.h"
 #include "simctl.h"
 
 namespace {

@@ -1,10 +1,11 @@
 // The host's side of the plug-in boundary: its callback record and the
 // numeric codes of actions, queries and notifications.
-#ifndef QUILLMOTE_PLUGIN_HOST_SERVICES_H
-#define QUILLMOTE_PLUGIN_HOST_SERVICES_H
+#ifndef QUILLMOTE_HOST_HOST_SERVICES_H
+#define QUILLMOTE_HOST_HOST_SERVICES_H
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
 // An argument of UpdateController: an integer or an address, depending on the
@@ -82,5 +83,8 @@ struct HostCode {
 // Status passed to RunCommand with the edge of the surface button.
 constexpr int32_t kCommandPressed = 0x90;
 constexpr int32_t kCommandReleased = 0x80;
+
+// Host command names travel through buffers of this many bytes.
+constexpr std::size_t kCommandNameSize = 128;
 
 #endif
