@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "framework/debug_output.h"
 #include "host/host_commands.h"
 
 namespace {
@@ -138,10 +139,7 @@ void CUserSettingsDlg::LoadBindings() {
   // No key is the normal case before the first save; anything else means
   // the user's bindings exist but could not be read.
   if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) {
-    char line[1024];
-    wsprintfA(line, "Couldn't read the Quillmote button bindings (error %ld); using the defaults\n",
-              static_cast<long>(opened));
-    OutputDebugStringA(line);
+    WriteDebugLine(debug_line::kBindingsUnreadable, static_cast<long>(opened));
   }
   for (BindingSlot& slot : BindingTable) {
     char stored[kCommandNameSize] = {};

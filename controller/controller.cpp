@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "bindings/binding_table.h"
+#include "framework/debug_output.h"
 
 namespace {
 
@@ -26,12 +27,6 @@ int FindSurfaceDevice(Count deviceCount) {
     if (CMidiReceiveDlg::IsSurfaceName(caps.szPname)) found = static_cast<int>(id);
   }
   return found;
-}
-
-void WriteDebugLine(const char* format, const char* argument) {
-  char line[1024];
-  wsprintfA(line, format, argument);
-  OutputDebugStringA(line);
 }
 
 }  // namespace
@@ -86,7 +81,7 @@ int CMidiReceiveDlg::Attach() {
   const int input = FindInputDevice();
   if (input == -1 || output == -1) {
     m_noSurface = true;
-    OutputDebugStringA("Couldn't find Quillmote Midi port\n");
+    WriteDebugLine(debug_line::kNoSurface);
     return 1;
   }
 
@@ -99,7 +94,7 @@ int CMidiReceiveDlg::Attach() {
     m_midiIn.Open(static_cast<UINT>(input));
     m_midiIn.Start();
   } catch (const std::exception& e) {
-    WriteDebugLine("Error attaching to Quillmote Midi port %s\n", e.what());
+    WriteDebugLine(debug_line::kAttachError, e.what());
   }
 
   m_undoCommand = FindHostCommand("Undo (1)");
@@ -110,7 +105,7 @@ int CMidiReceiveDlg::Attach() {
   try {
     SetLamp(kNoteLoop, false);
   } catch (const std::exception& e) {
-    WriteDebugLine("Error attaching to Quillmote Midi port %s\n", e.what());
+    WriteDebugLine(debug_line::kAttachError, e.what());
   }
   return 1;
 }

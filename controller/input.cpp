@@ -8,6 +8,7 @@
 #include "bindings/binding_table.h"
 #include "controller/controller.h"
 #include "controller/numeric.h"
+#include "framework/debug_output.h"
 #include "midi/messages.h"
 
 namespace {
@@ -31,11 +32,9 @@ int32_t WheelSteps(BYTE value) { return value < 64 ? value : 64 - static_cast<in
 }  // namespace
 
 void CMidiReceiveDlg::OnLongMsg(const char* bytes, DWORD length, DWORD timeStamp) {
-  char line[128];
-  wsprintfA(line, "msg=%x, bytes=%x, ts=%x",
-            static_cast<unsigned>(reinterpret_cast<uintptr_t>(bytes)),
-            static_cast<unsigned>(length), static_cast<unsigned>(timeStamp));
-  OutputDebugStringA(line);
+  WriteDebugLine(debug_line::kLongMessage,
+                 static_cast<unsigned>(reinterpret_cast<uintptr_t>(bytes)),
+                 static_cast<unsigned>(length), static_cast<unsigned>(timeStamp));
 }
 
 void CMidiReceiveDlg::OnShortMsg(DWORD packed, DWORD) {

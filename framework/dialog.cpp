@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "framework/debug_output.h"
+
 namespace {
 
 const AFX_MSGMAP_ENTRY kNoEntries[] = {{0}};
@@ -34,10 +36,7 @@ INT_PTR CDialog::DoModal() {
   const DWORD error = GetLastError();
   m_hWnd = nullptr;
   if (result == -1) {
-    char line[1024];
-    wsprintfA(line, "Couldn't show dialog %u (system error %lu)\n", m_templateId,
-              static_cast<unsigned long>(error));
-    OutputDebugStringA(line);
+    WriteDebugLine(debug_line::kDialogNotShown, m_templateId, static_cast<unsigned long>(error));
   }
   return result;
 }

@@ -3,12 +3,12 @@
 #include <atomic>
 #include <cstddef>
 
+#include "framework/debug_output.h"
+
 namespace midi {
 
 void ReportUnfinishedClose(const char* port) {
-  char line[128];
-  wsprintfA(line, "Quillmote Midi %s port did not finish closing; its memory is kept\n", port);
-  OutputDebugStringA(line);
+  WriteDebugLine(debug_line::kPortCloseUnfinished, port);
 }
 
 namespace {

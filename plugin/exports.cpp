@@ -7,6 +7,7 @@
 
 #include "bindings/settings_dlg.h"
 #include "controller/controller.h"
+#include "framework/debug_output.h"
 
 CMidiReceiveDlg* g_controller = nullptr;
 
@@ -16,8 +17,6 @@ namespace {
 constexpr uint32_t kVendorCode = 0x6B6C767A;
 constexpr uint32_t kInterfaceVersion = 0x100;
 constexpr char kPluginName[] = "Quillmote";
-constexpr char kControllerKeptLine[] =
-    "Quillmote controller still handles a surface message; its memory is kept\n";
 
 // Ends the controller. Surface input stops first, so that no host callback
 // is made once CloseController has returned; the surface is blanked while the
@@ -39,16 +38,12 @@ void EndController() {
     // uses is kept rather than freed under it.
     g_controller->ClosePorts();
     midi::KeepForLateCallbacks(g_controller);
-    OutputDebugStringA(kControllerKeptLine);
+    WriteDebugLine(debug_line::kControllerKept);
   }
   g_controller = nullptr;
 }
 
-void ReportOpenFailure(const char* reason) {
-  char line[1024];
-  wsprintfA(line, "Error attaching to Quillmote Midi port %s\n", reason);
-  OutputDebugStringA(line);
-}
+void ReportOpenFailure(const char* reason) { WriteDebugLine(debug_line::kAttachError, reason); }
 
 }  // namespace
 
@@ -113,7 +108,7 @@ extern "C" int __cdecl ConfigureController(int32_t, int32_t, int32_t commandCoun
   try {
     std::unique_ptr<CUserSettingsDlg> dialog(new (std::nothrow) CUserSettingsDlg);
     if (!dialog) {
-      OutputDebugStringA("Couldn't open the Quillmote button bindings: out of memory\n");
+      WriteDebugLine(debug_line::kConfigureOutOfMemory);
       return -1;
     }
     // This host's commands, not necessarily those the controller was opened
@@ -122,7 +117,7 @@ extern "C" int __cdecl ConfigureController(int32_t, int32_t, int32_t commandCoun
     dialog->LoadBindings();
     return static_cast<int>(dialog->DoModal());
   } catch (...) {
-    OutputDebugStringA("Couldn't open the Quillmote button bindings\n");
+    WriteDebugLine(debug_line::kConfigureFailed);
     return -1;
   }
 }

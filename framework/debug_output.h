@@ -1,0 +1,34 @@
+// The plug-in's only log: the debugger output. Every fixed line it writes is
+// named here, so that the lines a user may see are found in one place.
+#ifndef QUILLMOTE_FRAMEWORK_DEBUG_OUTPUT_H
+#define QUILLMOTE_FRAMEWORK_DEBUG_OUTPUT_H
+
+namespace debug_line {
+
+constexpr char kNoSurface[] = "Couldn't find Quillmote Midi port\n";
+// %s: the system's error text, or the port's own sentence.
+constexpr char kAttachError[] = "Error attaching to Quillmote Midi port %s\n";
+// %ld: the registry's error code.
+constexpr char kBindingsUnreadable[] =
+    "Couldn't read the Quillmote button bindings (error %ld); using the defaults\n";
+constexpr char kConfigureOutOfMemory[] =
+    "Couldn't open the Quillmote button bindings: out of memory\n";
+constexpr char kConfigureFailed[] = "Couldn't open the Quillmote button bindings\n";
+// %u: the template id; %lu: the system's error code.
+constexpr char kDialogNotShown[] = "Couldn't show dialog %u (system error %lu)\n";
+// %s: "input" or "output".
+constexpr char kPortCloseUnfinished[] =
+    "Quillmote Midi %s port did not finish closing; its memory is kept\n";
+constexpr char kControllerKept[] =
+    "Quillmote controller still handles a surface message; its memory is kept\n";
+// A system-exclusive message from the surface: its buffer, length and time
+// stamp, in hexadecimal, with no line feed.
+constexpr char kLongMessage[] = "msg=%x, bytes=%x, ts=%x";
+
+}  // namespace debug_line
+
+// Formats a line as wsprintfA does (at most 1,024 characters) and writes it
+// to the debugger output.
+void WriteDebugLine(const char* format, ...);
+
+#endif
