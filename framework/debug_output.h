@@ -3,6 +3,8 @@
 #ifndef QUILLMOTE_FRAMEWORK_DEBUG_OUTPUT_H
 #define QUILLMOTE_FRAMEWORK_DEBUG_OUTPUT_H
 
+#include <windows.h>
+
 namespace debug_line {
 
 constexpr char kNoSurface[] = "Couldn't find Quillmote Midi port\n";
@@ -27,8 +29,13 @@ constexpr char kLongMessage[] = "msg=%x, bytes=%x, ts=%x";
 
 }  // namespace debug_line
 
-// Formats a line as wsprintfA does (at most 1,024 characters) and writes it
-// to the debugger output.
-void WriteDebugLine(const char* format, ...);
+// Formats a line with wsprintfA (at most 1,024 characters) and writes it to
+// the debugger output.
+template <class... Arguments>
+void WriteDebugLine(const char* format, Arguments... arguments) {
+  char line[1024];
+  wsprintfA(line, format, arguments...);
+  OutputDebugStringA(line);
+}
 
 #endif
