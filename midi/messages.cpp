@@ -10,16 +10,15 @@ void CShortMsg::SendTo(CMIDIOutDevice& port) const { port.SendShortMsg(m_packed)
 
 CLongMsg::CLongMsg(const char* bytes, DWORD length) { SetBytes(bytes, length); }
 
-CLongMsg::~CLongMsg() {
-  if (m_bytes != m_inline) delete[] m_bytes;
-}
+CLongMsg::~CLongMsg() = default;
 
 void CLongMsg::SetBytes(const char* bytes, DWORD length) {
   // The new block is filled before the old one goes, so that the bytes may
   // come from this message itself and a failed allocation changes nothing.
-  char* block = length <= kInlineBytes ? m_inline : new char[length];
+  std::unique_ptr<char[]> heap(length <= kInlineBytes ? nullptr : new char[length]);
+  char* block = heap ? heap.get() : m_inline;
   if (length != 0) std::memmove(block, bytes, length);
-  if (m_bytes != m_inline) delete[] m_bytes;
+  m_heap = std::move(heap);
   m_bytes = block;
   m_length = length;
 }

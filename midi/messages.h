@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 namespace midi {
 
 class CMIDIOutDevice;
@@ -73,8 +75,10 @@ class CLongMsg : public CMIDIMsg {
   static constexpr DWORD kInlineBytes = 48;
 
  private:
+  // The bytes: in m_inline, or in m_heap for a longer message.
   char* m_bytes = nullptr;
   DWORD m_length = 0;
+  std::unique_ptr<char[]> m_heap;
   char m_inline[kInlineBytes];
 };
 
