@@ -2,6 +2,7 @@
 
 #include "bindings_dialog.h"
 
+#include "bindings/binding_table.h"
 #include "simctl.h"
 
 namespace desk {
@@ -25,22 +26,22 @@ std::string ItemText(HWND combo, int index) {
 }  // namespace
 
 const std::array<SlotInput, kSlotCount> kSlotInputs = {{
-    {1001, "IN", "IN", "IN", false},
-    {1000, "Shift + IN", "SHIFT+IN", "IN", true},
-    {1003, "OUT", "OUT", "OUT", false},
-    {1002, "Shift + OUT", "SHIFT+OUT", "OUT", true},
-    {1005, "PUNCH", "PUNCH", "PUNCH", false},
-    {1004, "Shift + PUNCH", "SHIFT+PUNCH", "PUNCH", true},
-    {1007, "Shift + TRACK-L", "SHIFT+TRACK-L", "TRACK-L", true},
-    {1008, "Shift + PREV", "SHIFT+PREV", "PREV", true},
-    {1006, "Shift + TRACK-R", "SHIFT+TRACK-R", "TRACK-R", true},
-    {1009, "Shift + NEXT", "SHIFT+NEXT", "NEXT", true},
-    {1015, "Footswitch", "FOOTSWITCH", "FOOTSWITCH", false},
-    {1010, "Shift + ADD", "SHIFT+ADD", "ADD", true},
-    {1011, "Shift + RWD", "SHIFT+RWD", "RWD", true},
-    {1012, "Shift + FFWD", "SHIFT+FFWD", "FFWD", true},
-    {1013, "Shift + PLAY", "SHIFT+PLAY", "PLAY", true},
-    {1014, "Shift + RECORD", "SHIFT+RECORD", "RECORD", true},
+    {kBindIn, "IN", "IN", "IN", false},
+    {kBindInShifted, "Shift + IN", "SHIFT+IN", "IN", true},
+    {kBindOut, "OUT", "OUT", "OUT", false},
+    {kBindOutShifted, "Shift + OUT", "SHIFT+OUT", "OUT", true},
+    {kBindPunch, "PUNCH", "PUNCH", "PUNCH", false},
+    {kBindPunchShifted, "Shift + PUNCH", "SHIFT+PUNCH", "PUNCH", true},
+    {kBindTrackLeft, "Shift + TRACK-L", "SHIFT+TRACK-L", "TRACK-L", true},
+    {kBindPrev, "Shift + PREV", "SHIFT+PREV", "PREV", true},
+    {kBindTrackRight, "Shift + TRACK-R", "SHIFT+TRACK-R", "TRACK-R", true},
+    {kBindNext, "Shift + NEXT", "SHIFT+NEXT", "NEXT", true},
+    {kBindFootswitch, "Footswitch", "FOOTSWITCH", "FOOTSWITCH", false},
+    {kBindAdd, "Shift + ADD", "SHIFT+ADD", "ADD", true},
+    {kBindRewind, "Shift + RWD", "SHIFT+RWD", "RWD", true},
+    {kBindFastForward, "Shift + FFWD", "SHIFT+FFWD", "FFWD", true},
+    {kBindPlay, "Shift + PLAY", "SHIFT+PLAY", "PLAY", true},
+    {kBindRecord, "Shift + RECORD", "SHIFT+RECORD", "RECORD", true},
 }};
 
 int FindSlot(std::string_view token) {

@@ -17,8 +17,6 @@ namespace {
 // The plug-in's callbacks are plain functions; they reach the one host here.
 std::atomic<Host*> g_host{nullptr};
 
-constexpr int32_t kStatusPressed = 0x90;
-constexpr int32_t kStatusReleased = 0x80;
 constexpr std::size_t kNameBufferSize = 64;
 constexpr auto kTickInterval = std::chrono::milliseconds(100);
 constexpr double kMinVolume = -160.0;
@@ -741,8 +739,8 @@ void Host::GetCommandName(int32_t index, char* buffer, int32_t size, int32_t* va
 
 void Host::RunCommand(int32_t index, int32_t status) {
   const bool known = index >= 0 && index < static_cast<int32_t>(m_commands.size());
-  std::string edge = status == kStatusPressed    ? "press"
-                     : status == kStatusReleased ? "release"
+  std::string edge = status == kCommandPressed    ? "press"
+                     : status == kCommandReleased ? "release"
                                                  : "status " + std::to_string(status);
   m_log.Add(Source::kCall, "RunCommand(" + std::to_string(index) + ", " + edge + ") " +
                                (known ? Quote(m_commands[index]) : "-- no such command"));
@@ -751,12 +749,12 @@ void Host::RunCommand(int32_t index, int32_t status) {
     std::lock_guard<std::mutex> lock(m_mutex);
     observer = m_commandObserver;
     // Commands act when their button goes down.
-    if (known && status == kStatusPressed) {
+    if (known && status == kCommandPressed) {
       m_lastCommand = m_commands[index];
       RunCommandEffect(m_commands[index]);
     }
   }
-  if (observer) observer(index, status == kStatusPressed);
+  if (observer) observer(index, status == kCommandPressed);
 }
 
 void Host::RunCommandEffect(const std::string& name) {
