@@ -1,0 +1,346 @@
+// The simulated machine and the system threads of its open handles: how a
+// task becomes a callback, when, and on which thread.
+#include "machine.h"
+
+#include "sim_state.h"
+
+namespace qmsim::midi {
+
+Machine& TheMachine() {
+  static Machine* machine = new Machine;
+  return *machine;
+}
+
+std::shared_ptr<Port> FindPort(Machine& m, uintptr_t handle, Direction direction) {
+  auto it = m.handles.find(handle);
+  if (it == m.handles.end() || it->second->direction != direction) return nullptr;
+  return it->second;
+}
+
+Device& DeviceOf(Machine& m, const Port& port) {
+  return m.devices[Index(port.direction)][port.device];
+}
+
+bool OnThreadOf(const Port& port) { return std::this_thread::get_id() == port.thread_id; }
+
+void Post(Port& port, Task task) {
+  port.tasks.push_back(std::move(task));
+  port.wake.notify_one();
+}
+
+Task Notification(UINT message, DWORD_PTR param1, DWORD_PTR param2) {
+  Task task;
+  task.kind = Task::kNotify;
+  task.message = message;
+  task.param1 = param1;
+  task.param2 = param2;
+  return task;
+}
+
+Task Completion(std::shared_ptr<LongMessage> message, Clock::time_point due) {
+  Task task;
+  task.kind = Task::kComplete;
+  task.long_message = std::move(message);
+  task.due = due;
+  return task;
+}
+
+void Receive(Machine& m, Device& device, Port& port, Bytes bytes) {
+  if (m.listener != nullptr) {
+    Task task;
+    task.kind = Task::kListen;
+    task.bytes = bytes;
+    Post(port, std::move(task));
+  }
+  device.received.push_back(std::move(bytes));
+}
+
+// Moves every message at the head of the order whose bytes are known into
+// the received list: a message counts as received only once everything
+// handed over before it has been.
+void Publish(Machine& m, Device& device, Port& port) {
+  while (!device.order.empty() && device.order.front().state != Slot::kPending) {
+    Slot slot = std::move(device.order.front());
+    device.order.pop_front();
+    if (slot.state == Slot::kReady) Receive(m, device, port, std::move(slot.bytes));
+  }
+}
+
+Slot* FindSlot(Device& device, uint64_t sequence) {
+  for (Slot& slot : device.order) {
+    if (slot.sequence == sequence) return &slot;
+  }
+  return nullptr;
+}
+
+int DataBytes(BYTE status) {
+  if (status < 0xF0) return (status & 0xE0) == 0xC0 ? 1 : 2;  // program change, pressure: 1
+  if (status == 0xF1 || status == 0xF3) return 1;
+  if (status == 0xF2) return 2;
+  return 0;
+}
+
+// The wire bytes of a packed short message, as a driver would send them.
+Bytes ShortBytes(Port& port, DWORD message) {
+  const BYTE status = message & 0xFF;
+  Bytes bytes;
+  if (status >= 0x80) {
+    if (status < 0xF0) {
+      port.running_status = status;
+    } else if (status < 0xF8) {
+      port.running_status = 0;  // system common messages cancel running status
+    }
+    bytes.push_back(status);
+    for (int i = 1; i <= DataBytes(status); ++i) bytes.push_back((message >> (8 * i)) & 0xFF);
+  } else {
+    // Running status: the word holds only data bytes.
+    const int count = port.running_status != 0 ? DataBytes(port.running_status) : 1;
+    for (int i = 0; i < count; ++i) bytes.push_back((message >> (8 * i)) & 0xFF);
+  }
+  return bytes;
+}
+
+// Reads the header as hardware does, at completion time, so that a caller
+// who freed the header or its bytes early is caught by the sanitizers.
+void CompleteLongMessage(Machine& m, Port& port, LongMessage& message) {
+  MIDIHDR* header = message.header;
+  const char* data = header->lpData;
+  const DWORD length = header->dwBufferLength;
+  Bytes bytes(length);
+  if (length != 0) std::memcpy(bytes.data(), data, length);
+
+  Device& device = DeviceOf(m, port);
+  if (Slot* slot = FindSlot(device, message.sequence)) {
+    slot->bytes = std::move(bytes);
+    slot->state = Slot::kReady;
+    Publish(m, device, port);
+  }
+  message.state = LongMessage::kDone;
+  MarkDone(header);
+}
+
+// Runs under the machine's lock: the state changes of a task.
+Call Prepare(Machine& m, Port& port, Task& task) {
+  switch (task.kind) {
+    case Task::kNotify:
+      return Call::Callback(task.message, task.param1, task.param2);
+    case Task::kInputData:
+      if (!port.started) return Call();
+      return Call::Callback(MIM_DATA, task.param1, task.param2);
+    case Task::kComplete: {
+      LongMessage& message = *task.long_message;
+      if (message.state == LongMessage::kQueued) CompleteLongMessage(m, port, message);
+      return Call::Callback(MOM_DONE, reinterpret_cast<DWORD_PTR>(message.header), 0);
+    }
+    case Task::kListen: {
+      Call call;
+      if (m.listener == nullptr) return call;
+      call.kind = Call::kListener;
+      call.listener = m.listener;
+      call.context = m.listener_context;
+      call.bytes = std::move(task.bytes);
+      return call;
+    }
+  }
+  return Call();
+}
+
+void Invoke(const Port& port, const Call& call) {
+  if (call.kind == Call::kListener) {
+    call.listener(call.context, port.device, call.bytes.data(), call.bytes.size());
+    return;
+  }
+  if (call.kind != Call::kCallback || port.callback == 0) return;
+  if (port.direction == Direction::kOutput) {
+    reinterpret_cast<OutCallback>(port.callback)(reinterpret_cast<HMIDIOUT>(port.handle),
+                                                 call.message, port.instance, call.param1,
+                                                 call.param2);
+  } else {
+    reinterpret_cast<InCallback>(port.callback)(reinterpret_cast<HMIDIIN>(port.handle),
+                                                call.message, port.instance, call.param1,
+                                                call.param2);
+  }
+}
+
+// The system thread of one open handle: carries out its tasks in order and
+// ends when the handle is closed and nothing is left to deliver.
+void RunPort(std::shared_ptr<Port> port) {
+  MarkSystemThread();
+  Machine& m = TheMachine();
+  std::unique_lock<std::mutex> lock(m.mutex);
+  for (;;) {
+    if (port->tasks.empty()) {
+      if (port->closing) break;
+      port->wake.wait(lock);
+      continue;
+    }
+    const Task& next = port->tasks.front();
+    if (next.kind == Task::kComplete && next.long_message->state == LongMessage::kQueued) {
+      const Clock::time_point due = next.due;
+      if (Clock::now() < due) {
+        port->wake.wait_until(lock, due);
+        continue;
+      }
+    }
+    Task task = std::move(port->tasks.front());
+    port->tasks.pop_front();
+    port->busy = true;
+    const Call call = Prepare(m, *port, task);
+    const unsigned lateness = call.kind == Call::kCallback ? m.lateness_ms : 0;
+
+    lock.unlock();
+    // A real driver has made its changes (a header marked done) before its
+    // callback reaches the application; in late mode that gap is wide.
+    if (lateness != 0) std::this_thread::sleep_for(std::chrono::milliseconds(lateness));
+    if (call.kind == Call::kCallback && port->callback != 0 && !CodeIsLoaded(port->callback)) {
+      lock.lock();
+      ++m.stray_callbacks;
+      lock.unlock();
+    } else {
+      Invoke(*port, call);
+    }
+    lock.lock();
+
+    port->busy = false;
+    if (task.long_message) {
+      task.long_message->finished = true;
+      auto& in_flight = port->in_flight;
+      in_flight.erase(std::remove(in_flight.begin(), in_flight.end(), task.long_message),
+                      in_flight.end());
+    }
+    if (task.waiter) {
+      task.waiter->finished = true;
+      task.waiter->delivered = call.kind != Call::kNone;
+    }
+    m.changed.notify_all();
+  }
+  --m.live_threads;
+  m.changed.notify_all();
+}
+
+// A callback that closes its own handle cannot wait for its own thread.
+void JoinOrDetach(Port& port) {
+  if (OnThreadOf(port)) {
+    port.thread.detach();
+  } else {
+    port.thread.join();
+  }
+}
+
+// Drops everything a port still had to do; its waiters are let go.
+void Discard(Port& port) {
+  for (Task& task : port.tasks) {
+    if (task.waiter) task.waiter->finished = true;
+  }
+  port.tasks.clear();
+  for (auto& message : port.in_flight) message->finished = true;
+  port.in_flight.clear();
+  port.held.clear();
+  port.buffers.clear();
+  port.started = false;
+  port.discarded = true;
+  port.closing = true;
+  port.wake.notify_one();
+}
+
+std::vector<std::shared_ptr<LongMessage>> ReleaseHeld(Port& port, std::size_t count,
+                                                      bool newest_first) {
+  std::vector<std::shared_ptr<LongMessage>> released;
+  const Clock::time_point now = Clock::now();
+  while (released.size() < count && !port.held.empty()) {
+    std::shared_ptr<LongMessage> message;
+    if (newest_first) {
+      message = std::move(port.held.back());
+      port.held.pop_back();
+    } else {
+      message = std::move(port.held.front());
+      port.held.pop_front();
+    }
+    message->state = LongMessage::kQueued;
+    Post(port, Completion(message, now));
+    released.push_back(std::move(message));
+  }
+  return released;
+}
+
+bool OutputsIdle(Machine& m) {
+  for (const auto& entry : m.handles) {
+    const Port& port = *entry.second;
+    if (port.direction != Direction::kOutput) continue;
+    if (port.busy || !port.tasks.empty()) return false;
+    for (const auto& message : port.in_flight) {
+      if (message->state == LongMessage::kQueued) return false;
+    }
+  }
+  return true;
+}
+
+// Waits for the task's waiter unless the caller is the port's own thread,
+// which would wait for itself.
+bool PostAndWait(Machine& m, std::unique_lock<std::mutex>& lock, Port& port, Task task, bool wait) {
+  std::shared_ptr<Waiter> waiter;
+  if (wait && !OnThreadOf(port)) {
+    waiter = std::make_shared<Waiter>();
+    task.waiter = waiter;
+  }
+  Post(port, std::move(task));
+  if (!waiter) return true;
+  m.changed.wait(lock, [&] { return waiter->finished; });
+  return waiter->delivered;
+}
+
+MMRESULT CheckHeader(const MIDIHDR* header, UINT size) {
+  if (header == nullptr || size < kMinHeaderSize) return MMSYSERR_INVALPARAM;
+  return MMSYSERR_NOERROR;
+}
+
+const char* TextOf(MMRESULT code) {
+  switch (code) {
+    case MMSYSERR_NOERROR:
+      return "The specified command was carried out.";
+    case MMSYSERR_ERROR:
+      return "Undefined external error.";
+    case MMSYSERR_BADDEVICEID:
+      return "The specified device ID is out of range.";
+    case MMSYSERR_NOTENABLED:
+      return "The driver failed enable.";
+    case MMSYSERR_ALLOCATED:
+      return "The specified resource is already allocated.";
+    case MMSYSERR_INVALHANDLE:
+      return "The device handle is invalid.";
+    case MMSYSERR_NODRIVER:
+      return "No device driver is present.";
+    case MMSYSERR_NOMEM:
+      return "Memory allocation error.";
+    case MMSYSERR_NOTSUPPORTED:
+      return "Function isn't supported.";
+    case MMSYSERR_BADERRNUM:
+      return "Error value out of range.";
+    case MMSYSERR_INVALFLAG:
+      return "Invalid flag passed.";
+    case MMSYSERR_INVALPARAM:
+      return "Invalid parameter passed.";
+    case MIDIERR_UNPREPARED:
+      return "The MIDI header was not prepared. Use the Prepare function to prepare the header, "
+             "and then try again.";
+    case MIDIERR_STILLPLAYING:
+      return "Cannot perform this operation while media data is still playing. Reset the "
+             "device, or wait until the data is finished playing.";
+    case MIDIERR_NOMAP:
+      return "A MIDI map was not found. There may be a problem with the driver, or the "
+             "MIDIMAP.CFG file may be corrupt or missing.";
+    case MIDIERR_NOTREADY:
+      return "The port is transmitting data to the device. Wait until the data has been "
+             "transmitted, and then try again.";
+    case MIDIERR_NODEVICE:
+      return "The current MIDI Mapper setup refers to a MIDI device that is not installed on "
+             "the system.";
+    case MIDIERR_INVALIDSETUP:
+      return "The current MIDI setup is damaged. Copy the original MIDIMAP.CFG file to the "
+             "Windows SYSTEM directory, and then try again.";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace qmsim::midi

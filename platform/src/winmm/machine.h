@@ -1,0 +1,220 @@
+// The inside of the simulated MIDI system, shared by its three parts: the
+// machine and its ports' system threads (machine.cpp), the set-up and the
+// surface's side that simctl.h reaches (surface.cpp), and the winmm functions
+// (devices.cpp). Every structure here is guarded by the machine's mutex.
+#ifndef QUILLMOTE_PLATFORM_WINMM_MACHINE_H
+#define QUILLMOTE_PLATFORM_WINMM_MACHINE_H
+
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "midi_system.h"
+#include "simctl.h"
+
+namespace qmsim::midi {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<unsigned char>;
+
+// The fields before dwOffset: the header of older Windows versions, which
+// the system still accepts.
+constexpr UINT kMinHeaderSize = offsetof(MIDIHDR, dwOffset);
+// No maker or product is claimed for the simulated devices.
+constexpr WORD kUnmappedId = 0xFFFF;
+
+using OutCallback = void(CALLBACK*)(HMIDIOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
+using InCallback = void(CALLBACK*)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
+
+// dwFlags lives in the caller's header, and the caller's threads read it
+// while the system writes it on its own thread: every access here is atomic.
+inline DWORD LoadFlags(MIDIHDR* header) {
+  return std::atomic_ref<DWORD>(header->dwFlags).load(std::memory_order_acquire);
+}
+
+inline void StoreFlags(MIDIHDR* header, DWORD flags) {
+  std::atomic_ref<DWORD>(header->dwFlags).store(flags, std::memory_order_release);
+}
+
+inline void MarkDone(MIDIHDR* header) {
+  StoreFlags(header, (LoadFlags(header) & ~static_cast<DWORD>(MHDR_INQUEUE)) | MHDR_DONE);
+}
+
+// One long message handed to an output device, until its MOM_DONE returned.
+struct LongMessage {
+  enum State {
+    kQueued,  // waiting for its completion time on the system thread
+    kHeld,    // waiting for sim_release_completions
+    kDone,    // bytes read and done flag set; MOM_DONE not yet delivered
+    kReset,   // marked done by midiOutReset without sending; MOM_DONE pending
+  };
+  MIDIHDR* header = nullptr;
+  uint64_t sequence = 0;  // its place in the device's order of reception
+  State state = kQueued;
+  bool finished = false;  // MOM_DONE returned, or the machine was reset
+
+  bool Pending() const { return state == kQueued || state == kHeld; }
+};
+
+// Lets a caller wait until its task has been carried out.
+struct Waiter {
+  bool finished = false;
+  bool delivered = false;  // the callback ran (input data may be dropped)
+};
+
+struct Task {
+  enum Kind {
+    kNotify,     // the callback with message, param1, param2
+    kComplete,   // a long message's completion, then MOM_DONE
+    kListen,     // the output listener with bytes
+    kInputData,  // MIM_DATA, only while the input is started
+  };
+  Kind kind = kNotify;
+  UINT message = 0;
+  DWORD_PTR param1 = 0;
+  DWORD_PTR param2 = 0;
+  std::shared_ptr<LongMessage> long_message;
+  Clock::time_point due;
+  Bytes bytes;
+  std::shared_ptr<Waiter> waiter;
+};
+
+// An open handle and its system thread.
+struct Port {
+  Direction direction = Direction::kOutput;
+  unsigned device = 0;
+  uintptr_t handle = 0;
+  DWORD_PTR callback = 0;
+  DWORD_PTR instance = 0;
+  std::thread thread;
+  std::thread::id thread_id;
+
+  // Everything below is guarded by the machine's mutex.
+  std::condition_variable wake;
+  std::deque<Task> tasks;
+  bool closing = false;    // the thread ends once its tasks are done
+  bool discarded = false;  // removed by a machine reset: the device is gone
+  bool busy = false;       // the thread is running a task outside the lock
+
+  // Output: long messages whose MOM_DONE has not returned yet, and those
+  // among them that are held.
+  std::vector<std::shared_ptr<LongMessage>> in_flight;
+  std::deque<std::shared_ptr<LongMessage>> held;
+  BYTE running_status = 0;
+
+  // Input.
+  bool started = false;
+  std::deque<MIDIHDR*> buffers;
+};
+
+// A message in the output device's order of reception; a long message keeps
+// its place from midiOutLongMsg until the system has read its bytes.
+struct Slot {
+  enum State { kPending, kReady, kDropped };
+  uint64_t sequence = 0;
+  State state = kPending;
+  Bytes bytes;
+};
+
+struct Device {
+  std::string name;
+  std::shared_ptr<Port> port;  // while open
+  // Output only.
+  std::vector<Bytes> received;
+  std::deque<Slot> order;  // not yet received, oldest first
+  uint64_t next_sequence = 0;
+};
+
+struct Machine {
+  std::mutex mutex;
+  // Signalled whenever a task has been carried out or ports went away.
+  std::condition_variable changed;
+  std::deque<Device> devices[2];  // by Direction; a deque keeps references valid
+  std::map<uintptr_t, std::shared_ptr<Port>> handles;
+  // Handle values are never reused, so a stale handle can't hit a new port.
+  uintptr_t next_handle = 0x1000;
+  unsigned delay_ms = 0;
+  bool hold = false;
+  sim_output_listener listener = nullptr;
+  void* listener_context = nullptr;
+  std::map<const MIDIHDR*, unsigned> prepared[2];  // by Direction
+  // Real-driver timing (sim_set_late_callbacks).
+  bool late = false;
+  unsigned lateness_ms = 0;
+  int late_flags = 0;
+  // System threads still running, the detached ones of closed handles among
+  // them, and callbacks dropped because their code was gone.
+  unsigned live_threads = 0;
+  unsigned stray_callbacks = 0;
+};
+
+// What a task calls once the machine's lock is released.
+struct Call {
+  enum Kind { kNone, kCallback, kListener } kind = kNone;
+  UINT message = 0;
+  DWORD_PTR param1 = 0;
+  DWORD_PTR param2 = 0;
+  sim_output_listener listener = nullptr;
+  void* context = nullptr;
+  Bytes bytes;
+
+  static Call Callback(UINT message, DWORD_PTR param1, DWORD_PTR param2) {
+    Call call;
+    call.kind = kCallback;
+    call.message = message;
+    call.param1 = param1;
+    call.param2 = param2;
+    return call;
+  }
+};
+
+// Never destroyed: system threads of handles left open may outlive main.
+Machine& TheMachine();
+inline int Index(Direction direction) { return static_cast<int>(direction); }
+std::shared_ptr<Port> FindPort(Machine& m, uintptr_t handle, Direction direction);
+Device& DeviceOf(Machine& m, const Port& port);
+bool OnThreadOf(const Port& port);
+void Post(Port& port, Task task);
+Task Notification(UINT message, DWORD_PTR param1 = 0, DWORD_PTR param2 = 0);
+Task Completion(std::shared_ptr<LongMessage> message, Clock::time_point due);
+// Moves every message at the head of the order whose bytes are known into
+// the received list.
+void Publish(Machine& m, Device& device, Port& port);
+void Receive(Machine& m, Device& device, Port& port, Bytes bytes);
+Slot* FindSlot(Device& device, uint64_t sequence);
+// The wire bytes of a packed short message, as a driver would send them.
+Bytes ShortBytes(Port& port, DWORD message);
+// Calls the application's callback (or the output listener) as `call` says.
+void Invoke(const Port& port, const Call& call);
+// The system thread of one open handle.
+void RunPort(std::shared_ptr<Port> port);
+// A callback that closes its own handle cannot wait for its own thread.
+void JoinOrDetach(Port& port);
+// Drops everything a port still had to do; its waiters are let go.
+void Discard(Port& port);
+std::vector<std::shared_ptr<LongMessage>> ReleaseHeld(Port& port, std::size_t count,
+                                                      bool newest_first);
+bool OutputsIdle(Machine& m);
+// Waits for the task's waiter unless the caller is the port's own thread.
+bool PostAndWait(Machine& m, std::unique_lock<std::mutex>& lock, Port& port, Task task, bool wait);
+MMRESULT CheckHeader(const MIDIHDR* header, UINT size);
+// The system's text for a result code, or null.
+const char* TextOf(MMRESULT code);
+
+}  // namespace qmsim::midi
+
+#endif
