@@ -4,6 +4,7 @@
 // and a lamp allocate nothing; a display write allocates its message's copy
 // of the bytes, the port's header object and the header's own copy of the
 // bytes, and the port's header queue takes one more block now and then.
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -58,8 +59,13 @@ class Allocations : public ::testing::Test {
   // The worker unprepares and erases a header under the queue's lock, so
   // once no header is prepared the next send finds the queue empty.
   static void Drain() {
-    sim_wait_idle(10000);
-    while (sim_prepared_headers() != 0) Sleep(1);
+    ASSERT_TRUE(sim_wait_idle(10000)) << "the system never went idle";
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sim_prepared_headers() != 0) {
+      ASSERT_LT(std::chrono::steady_clock::now(), end)
+          << sim_prepared_headers() << " headers still prepared";
+      Sleep(1);
+    }
   }
 
   std::optional<CMidiReceiveDlg> m_controller;
