@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <memory>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -45,7 +45,8 @@ const char kUsage[] =
     "                  quillmote-bridge.exe on the simulated MIDI system\n"
     "  --windows-build DIR  the windows build that --wine takes the bridge, the\n"
     "                  test winmm.dll and the DLL from, and its Wine prefix\n"
-    "                  (DIR/wineprefix); default " QM_DESK_DEFAULT_WINDOWS_BUILD "\n"
+    "                  (DIR/wineprefix); default " QM_DESK_DEFAULT_WINDOWS_BUILD
+    "\n"
     "  --script FILE   plays the script FILE (- for standard input) and prints\n"
     "                  the traffic and host calls it causes\n"
     "  --demo          plays the built-in demo script; the default without a terminal\n"
