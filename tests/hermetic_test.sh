@@ -8,14 +8,14 @@
 #
 # 1. Every test ctest lists runs through LAUNCHER (tests/private_home.sh),
 #    which gives each its own home and configuration directory.
-# 2. Every test but those EXCLUDE_REGEX names (this one) runs again, in a
-#    ctest of its own, with HOME set to a fake home whose store is corrupt
-#    and read-only, and with XDG_CONFIG_HOME unset, so that the fake store is
-#    the one a test that escaped would find. Every result must be what it is
-#    without it (every test passes), and the fake home must be left exactly
-#    as it was: the file, its mode and time, and nothing added beside it (a
-#    save over an unreadable store would keep it aside as
-#    registry.json.unreadable-1).
+# 2. Every test but those EXCLUDE_REGEX names (this one) runs twice more, in
+#    a ctest of its own, with XDG_CONFIG_HOME unset and HOME set to a fake
+#    home: first an empty one, then one whose store is corrupt and read-only,
+#    the store a test that escaped would find. Every result must be the same
+#    in both runs, and the fake home must be left exactly as it was: the
+#    file, its mode and time, and nothing added beside it (a save over an
+#    unreadable store would keep it aside as registry.json.unreadable-1). A
+#    test that fails in both runs fails in its own right, not here.
 set -uo pipefail
 
 build=${1:?usage: hermetic_test.sh BUILD_DIR LAUNCHER EXCLUDE_REGEX [CTEST_ARGS...]}
@@ -46,6 +46,32 @@ if ! cmake -DTESTS="$work/tests.json" -DLAUNCHER="$launcher" -P "$here/private_c
 fi
 
 # ---- 2. A corrupt, read-only store in a fake home.
+# The tests' results, one line each: name and status (run, fail, notrun,
+# disabled) from ctest's JUnit report.
+results() {
+  grep -o '<testcase name="[^"]*" [^>]*status="[^"]*"' "$1" |
+    sed 's/^<testcase name="\([^"]*\)".*status="\([^"]*\)"$/\1 \2/' | sort
+}
+# Runs the tests with this home and no XDG_CONFIG_HOME; the results in $2.
+run_with_home() {
+  env -u XDG_CONFIG_HOME HOME="$1" \
+    ctest --test-dir "$build" -E "$exclude" --no-tests=error --output-junit "$2" "${ctest_args[@]}" \
+    >"$2.log" 2>&1
+  if [ ! -s "$2" ]; then
+    cat "$2.log"
+    echo "FAIL: ctest wrote no results"
+    exit 1
+  fi
+}
+ctest_args=("$@")
+
+clean=$work/clean-home
+mkdir -p "$clean" || exit 1
+echo "=== the tests of $build with HOME=$clean (no store) and no XDG_CONFIG_HOME"
+run_with_home "$clean" "$work/clean.xml"
+results "$work/clean.xml" >"$work/clean.txt"
+echo "$(grep -c ' run$' "$work/clean.txt") of $(grep -c . "$work/clean.txt") passed"
+
 store_dir=$fake/.config/quillmote
 store=$store_dir/registry.json
 mkdir -p "$store_dir" || exit 1
@@ -62,14 +88,17 @@ snapshot() {
 before=$(snapshot)
 
 echo "=== the tests of $build with HOME=$fake (a corrupt, read-only store) and no XDG_CONFIG_HOME"
-env -u XDG_CONFIG_HOME HOME="$fake" \
-  ctest --test-dir "$build" -E "$exclude" --no-tests=error --output-on-failure "$@"
-status=$?
+run_with_home "$fake" "$work/fake.xml"
+results "$work/fake.xml" >"$work/fake.txt"
+echo "$(grep -c ' run$' "$work/fake.txt") of $(grep -c . "$work/fake.txt") passed"
 
 after=$(snapshot)
 failures=0
-if [ "$status" -ne 0 ]; then
-  echo "FAIL: with a corrupt store in the home, some results changed (above)"
+if ! diff -u "$work/clean.txt" "$work/fake.txt" >"$work/changed.txt"; then
+  echo "FAIL: with a corrupt store in the home, these results changed (- without, + with it):"
+  grep '^[-+][^-+]' "$work/changed.txt"
+  echo "--- the run with the corrupt store:"
+  cat "$work/fake.xml.log"
   failures=$((failures + 1))
 fi
 if [ "$before" != "$after" ]; then
@@ -80,4 +109,4 @@ fi
 if [ "$failures" -ne 0 ]; then
   exit 1
 fi
-echo "every result as without it, and the fake home unchanged"
+echo "every result as without the corrupt store, and the fake home unchanged"
