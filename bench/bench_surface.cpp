@@ -10,6 +10,7 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -42,11 +43,16 @@ HostServices Host() {
 }
 
 // The registry store of the run, in a directory of its own with no store.
+// Without one the run stops: nothing falls back to a shared directory, which
+// the end of the run would remove.
 void PrivateStore() {
   static const std::string dir = [] {
     char pattern[] = "/tmp/quillmote-bench-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    const std::string path = made != nullptr ? made : "/tmp/quillmote-bench";
+    if (mkdtemp(pattern) == nullptr) {
+      std::perror("quillmote_bench: cannot make a directory for the registry store");
+      std::exit(1);
+    }
+    const std::string path = pattern;
     setenv("XDG_CONFIG_HOME", path.c_str(), 1);
     std::atexit([] {
       std::error_code ignored;
@@ -54,6 +60,15 @@ void PrivateStore() {
     });
     return path;
   }();
+}
+
+// Waits until the simulated system has nothing in flight. A system that never
+// gets there makes every figure after it wrong: the run stops.
+void Idle() {
+  if (sim_wait_idle(10000) == 0) {
+    std::fprintf(stderr, "quillmote_bench: the simulated system never went idle\n");
+    std::exit(1);
+  }
 }
 
 // A controller attached to the simulated surface; the machine is reset only
@@ -68,10 +83,10 @@ class Attached {
     m_host = Host();
     m_controller = new CMidiReceiveDlg(&m_host);
     m_controller->Attach();
-    sim_wait_idle(10000);
+    Idle();
   }
   ~Attached() {
-    sim_wait_idle(10000);
+    Idle();
     delete m_controller;
     sim_reset();
   }
@@ -94,7 +109,7 @@ void Loop(benchmark::State& state, F&& body) {
     body();
     if (++n % 16 == 0) {
       state.PauseTiming();
-      sim_wait_idle(10000);
+      Idle();
       state.ResumeTiming();
     }
   }
@@ -205,7 +220,7 @@ void CloseWithQueuedWrites(benchmark::State& state) {
     sim_add_input("Quillmote Port");
     const HostServices host = Host();
     OpenController(&host);
-    sim_wait_idle(10000);
+    Idle();
     if (stalled) sim_hold_completions(1);
     for (int i = 0; i < 100; ++i) {
       UpdateController(HostCode::kTime, reinterpret_cast<HostArg>("00:01:02.50"), 0, 0);

@@ -30,12 +30,15 @@ const AFX_MSGMAP* CDialog::GetMessageMap() const {
 }
 
 INT_PTR CDialog::DoModal() {
+  m_stepFailed = false;
   const INT_PTR result =
       DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_templateId), m_parent,
                       &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
   const DWORD error = GetLastError();
   m_hWnd = nullptr;
-  if (result == -1) {
+  // A dialog that a failed step ended was shown, and the step said what
+  // failed; the system's last error would be a stale one.
+  if (result == -1 && !m_stepFailed) {
     WriteDebugLine(debug_line::kDialogNotShown, m_templateId, static_cast<unsigned long>(error));
   }
   return result;
@@ -73,15 +76,16 @@ BOOL CDialog::Dispatch(UINT message, WPARAM wParam) {
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // The system calls this procedure; no exception may travel back into it.
+  CDialog* dialog = nullptr;
   try {
     if (message == WM_INITDIALOG) {
-      auto* dialog = reinterpret_cast<CDialog*>(lParam);
+      dialog = reinterpret_cast<CDialog*>(lParam);
       SetWindowLongPtrA(window, GWLP_USERDATA, lParam);
       dialog->m_hWnd = window;
       return dialog->OnInitDialog();
     }
     // Messages that come before WM_INITDIALOG (fonts, sizes) find no object.
-    auto* dialog = reinterpret_cast<CDialog*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    dialog = reinterpret_cast<CDialog*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (dialog == nullptr) return FALSE;
     return dialog->Dispatch(message, wParam);
   } catch (const std::exception& e) {
@@ -91,6 +95,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
   } catch (...) {
     OutputDebugStringA("Dialog step failed\n");
   }
+  if (dialog != nullptr) dialog->m_stepFailed = true;
   ::EndDialog(window, -1);
   return TRUE;
 }

@@ -21,7 +21,8 @@ class CDialog : public CCmdTarget {
 
   // Shows the dialog and returns when it has closed: the value given to
   // EndDialog (IDOK, IDCANCEL, or 0 when initialisation ended it), or -1 when
-  // the dialog could not be created, which is written to the debugger output.
+  // the dialog could not be created or one of its steps failed; either is
+  // written to the debugger output.
   virtual INT_PTR DoModal();
 
   const AFX_MSGMAP* GetMessageMap() const override;
@@ -47,6 +48,8 @@ class CDialog : public CCmdTarget {
   UINT m_templateId;
   HWND m_parent;
   HWND m_hWnd = nullptr;
+  // Set when a step failed and ended the dialog, which said why already.
+  bool m_stepFailed = false;
 };
 
 #endif

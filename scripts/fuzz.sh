@@ -39,13 +39,11 @@ if ! command -v clang++ >/dev/null; then
   exit 1
 fi
 
+# The preset `fuzz` (CMakePresets.json): clang with libFuzzer,
+# AddressSanitizer and UBSan, in build-fz-clang; scripts/test.sh builds the
+# same and runs each target for a few seconds.
 build=$root/build-fz-clang
-flags="-fsanitize=address,undefined,fuzzer-no-link -fno-omit-frame-pointer -fno-sanitize-recover=all"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQM_BUILD_FUZZ=ON -DQM_BUILD_TESTS=OFF \
-    -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" >/dev/null
-fi
+cmake --preset fuzz >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${selected[@]/#/fuzz_}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1

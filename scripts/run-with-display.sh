@@ -13,12 +13,18 @@ rm -f "$artifacts"/*.bmp
 # program by a few seconds: one started without a display (by the test
 # before) cannot show windows here, and one started on this X server must not
 # outlive it. So the program waits for the prefix's server to end before it
-# starts, and for its own to end before the X server goes.
-if [ -n "${WINEPREFIX:-}" ] && command -v wineserver >/dev/null; then
-  xvfb-run -a -s "-screen 0 1024x768x24" \
-    bash -c 'wineserver -w; "$@"; status=$?; wineserver -w; exit $status' run "$@"
+# starts, and for its own to end before the X server goes. (The Windows
+# tests also start and end with no server in the prefix at all:
+# tests/windows/wineprefix.sh.)
+here=$(cd "$(dirname "$0")" && pwd)
+if [ -n "${WINEPREFIX:-}" ]; then
+  if ! command -v wineserver >/dev/null; then
+    echo "error: WINEPREFIX is set but there is no wineserver to wait for" >&2
+    exit 1
+  fi
+  "$here/xvfb.sh" bash -c 'wineserver -w; "$@"; status=$?; wineserver -w; exit $status' run "$@"
 else
-  xvfb-run -a -s "-screen 0 1024x768x24" "$@"
+  "$here/xvfb.sh" "$@"
 fi
 status=$?
 

@@ -114,6 +114,20 @@ SIMCTL_API unsigned sim_call_count(const char* function);
    test find out which functions a run of the plug-in calls. */
 SIMCTL_API size_t sim_called_function(size_t index, char* buf, size_t cap);
 
+/* ---- Threads waking on their own ---------------------------------------- */
+
+/* A thread started with CreateThread wakes on its own when a wait of its
+   times out: a worker that looks at its port now and then even without a
+   signal. sim_threads_woke_on_their_own returns 1 when every such thread
+   that still runs its routine has, since the last sim_mark_thread_wakes (or
+   since it started, if later), come back from a WaitForSingleObject that
+   timed out and called WaitForSingleObject again, so that it did one whole
+   round of its loop on its own; or else waits without a time limit, so that
+   it can't. Returns 0 otherwise. Lets a test wait until the workers have
+   done what they do on their own, instead of sleeping for long enough. */
+SIMCTL_API void sim_mark_thread_wakes(void);
+SIMCTL_API int sim_threads_woke_on_their_own(void);
+
 /* ---- Surface side: what the plug-in sent -------------------------------- */
 
 /* Every message an output device received, in the order the plug-in handed

@@ -5,6 +5,7 @@
 // message and reuses a header the port was given back, so it allocates
 // nothing once the port is warm, and one block (header and bytes together)
 // while a backlog makes the port take on more headers than it has.
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -55,9 +56,13 @@ class Allocations : public ::testing::Test {
   // The worker unprepares a header and puts it aside for reuse under the
   // queue's lock, so once no header is prepared the next send finds it.
   static void Drain() {
-    ASSERT_EQ(1, sim_wait_idle(10000));
-    for (int i = 0; i < 10000 && sim_prepared_headers() != 0; ++i) Sleep(1);
-    ASSERT_EQ(0u, sim_prepared_headers());
+    ASSERT_TRUE(sim_wait_idle(10000)) << "the system never went idle";
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sim_prepared_headers() != 0) {
+      ASSERT_LT(std::chrono::steady_clock::now(), end)
+          << sim_prepared_headers() << " headers still prepared";
+      Sleep(1);
+    }
   }
 
   std::optional<CMidiReceiveDlg> m_controller;

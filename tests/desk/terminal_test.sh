@@ -5,16 +5,24 @@
 #
 #   terminal_test.sh DESK
 #
-# Exits 77 (skipped) when tmux is not installed.
+# Exits 77 (skipped) when tmux is not installed; under CI, where a skipped
+# test is a failed one, it fails instead.
 set -uo pipefail
 
 desk=$1
 if ! command -v tmux >/dev/null 2>&1; then
+  if [ -n "${CI:-}" ]; then
+    echo "error: tmux is not installed, and under CI a skipped test fails (scripts/install-deps.sh installs it)"
+    exit 1
+  fi
   echo "skipped: tmux is not installed (scripts/install-deps.sh installs it)"
   exit 77
 fi
 
-work=$(mktemp -d)
+if ! work=$(mktemp -d); then
+  echo "error: cannot make a temporary directory"
+  exit 1
+fi
 # A server of our own for each run, on a private socket.
 socket=
 tmux_() { tmux -S "$socket" "$@"; }

@@ -8,12 +8,14 @@
 
 #include <stdlib.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,14 +29,22 @@ namespace bindtest {
 
 namespace fs = std::filesystem;
 
-// Points XDG_CONFIG_HOME at a fresh directory for as long as it lives.
+// Points XDG_CONFIG_HOME at a fresh directory for as long as it lives. A
+// directory that can't be made fails the test (the constructor throws, and
+// the test fixture with it): there is no shared directory to fall back on,
+// and only the directory made here is ever removed.
 class ConfigDir {
  public:
   ConfigDir() {
-    char pattern[] = "/tmp/quillmote-bindings-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    m_path = made != nullptr ? made : "/tmp";
+    const char* temp = std::getenv("TMPDIR");
+    std::string pattern = std::string(temp != nullptr && temp[0] == '/' ? temp : "/tmp") +
+                          "/quillmote-bindings-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      const std::string why = std::strerror(errno);
+      ADD_FAILURE() << "cannot make a private configuration directory " << pattern << ": " << why;
+      throw std::runtime_error("no private configuration directory: " + why);
+    }
+    m_path = pattern;
     if (const char* previous = std::getenv("XDG_CONFIG_HOME")) m_previous = previous;
     setenv("XDG_CONFIG_HOME", m_path.c_str(), 1);
   }

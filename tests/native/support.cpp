@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ostream>
 
+#include <gtest/gtest.h>
+
 namespace test {
 
 namespace {
@@ -191,8 +193,15 @@ SimSurface::SimSurface(bool withSurface) {
 
 SimSurface::~SimSurface() { sim_reset(); }
 
+bool WaitIdle(unsigned milliseconds) {
+  if (sim_wait_idle(milliseconds) != 0) return true;
+  ADD_FAILURE() << "the simulated system still had messages in flight after " << milliseconds
+                << " ms";
+  return false;
+}
+
 std::vector<Bytes> SimSurface::Received() const {
-  sim_wait_idle(10000);
+  WaitIdle();
   std::vector<Bytes> messages;
   const size_t count = sim_sent_count(m_output);
   for (size_t i = 0; i < count; ++i) {
@@ -206,7 +215,7 @@ std::vector<Bytes> SimSurface::Received() const {
 }
 
 void SimSurface::ClearReceived() const {
-  sim_wait_idle(10000);
+  WaitIdle();
   sim_clear_sent();
 }
 

@@ -3,6 +3,7 @@
 #ifndef QUILLMOTE_TESTS_SUPPORT_H
 #define QUILLMOTE_TESTS_SUPPORT_H
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -106,6 +107,24 @@ class SimSurface {
   unsigned m_output = 0;
   unsigned m_input = 0;
 };
+
+// Waits until `condition` holds, looking again every millisecond, for what a
+// thread does in its own time. False when `limit` passed first: the caller
+// fails the test then, so that the limit only keeps a broken run from
+// hanging and never makes a slow one pass or fail.
+template <class F>
+bool WaitUntil(F&& condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) return condition();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// sim_wait_idle with its result checked: a system that never went idle fails
+// the current test.
+bool WaitIdle(unsigned milliseconds = 10000);
 
 // Messages the controller sends, for comparison with what was received.
 Bytes Lcd(uint8_t firstCell, const std::string& cells);

@@ -47,7 +47,7 @@ TEST_F(Attaching, OpensTheHighestMatchingDevice) {
   HostServices services = m_host.Services();
   CMidiReceiveDlg controller(&services);
   controller.Attach();
-  sim_wait_idle(10000);
+  ASSERT_TRUE(sim_wait_idle(10000));
   EXPECT_EQ(sim_sent_count(low), 0u);
   EXPECT_EQ(sim_sent_count(high), 2u);
 }
@@ -62,7 +62,7 @@ TEST_F(Attaching, SkipsADeviceThatCannotDescribeItself) {
   HostServices services = m_host.Services();
   CMidiReceiveDlg controller(&services);
   EXPECT_EQ(controller.Attach(), 1);
-  sim_wait_idle(10000);
+  ASSERT_TRUE(sim_wait_idle(10000));
   EXPECT_EQ(sim_sent_count(first), 2u);
   EXPECT_EQ(sim_sent_count(second), 0u);
 }
@@ -90,7 +90,7 @@ TEST_F(Attaching, WithoutBothPortsDoesNothingButSaySo) {
     EXPECT_EQ(controller.UndoCommand(), -1);
     EXPECT_EQ(controller.RedoCommand(), -1);
     EXPECT_EQ(m_host.GetNameCalls(), 0);
-    sim_wait_idle(10000);
+    ASSERT_TRUE(sim_wait_idle(10000));
     EXPECT_EQ(sim_sent_count(output), 0u);
     EXPECT_EQ(sim_open_devices(), 0u);
     EXPECT_EQ(surface.DebugLines(), std::vector<std::string>{kNotFound});

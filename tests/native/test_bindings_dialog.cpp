@@ -297,6 +297,66 @@ TEST_F(Closing, ATypedNameNoCommandHasIsRefusedAndTheDialogStaysOpen) {
   EXPECT_EQ(bindtest::Read("Shift Play").Text(), "Zoom Full");
 }
 
+// Names travel through buffers of 128 bytes: a name of 127 bytes fits with
+// its terminator; a typed text of 128 bytes or more can name no command, even
+// when its first 127 bytes do, and must be refused rather than cut.
+class LongNames : public BindingsDialog {
+ protected:
+  void SetUp() override {
+    std::vector<std::string> commands = {m_longest};
+    for (const std::string& name : bindtest::DefaultNames()) commands.push_back(name);
+    m_host.SetCommands(commands);
+    Dialog().LoadBindings();
+  }
+  const std::string m_longest = std::string(126, 'L') + "!";  // 127 bytes
+};
+
+TEST_F(LongNames, ATypedNameOf127BytesBinds) {
+  DialogUser user([&](HWND dialog) {
+    EXPECT_TRUE(sim_user_type(GetDlgItem(dialog, 1013), m_longest.c_str()));
+    sim_user_click(dialog, IDOK);
+  });
+  EXPECT_EQ(Show(), IDOK);
+  EXPECT_TRUE(bindtest::MessageBoxes().empty());
+  const bindtest::Stored stored = bindtest::Read("Shift Play");
+  EXPECT_EQ(stored.data.size(), 128u);
+  EXPECT_EQ(stored.Text(), m_longest);
+  EXPECT_EQ(Slot(kShiftPlay), 0);
+}
+
+TEST_F(LongNames, ATypedTextOf128BytesOrMoreIsRefusedNotCut) {
+  for (const std::size_t length : {std::size_t{128}, std::size_t{129}, std::size_t{255},
+                                   std::size_t{256}, std::size_t{4096}}) {
+    SCOPED_TRACE(length);
+    sim_user_reset();
+    // The command's whole name and then more: cut to 127 bytes it would
+    // name the command.
+    const std::string typed = m_longest + std::string(length - m_longest.size(), 'x');
+    int refusals = 0;
+    DialogUser user([&](HWND dialog) {
+      HWND box = GetDlgItem(dialog, 1013);
+      EXPECT_TRUE(sim_user_type(box, typed.c_str()));
+      EXPECT_TRUE(Choose(dialog, 1001, m_longest));  // another box with a good choice
+      sim_user_click(dialog, IDOK);
+      if (IsWindow(dialog)) ++refusals;
+      EXPECT_EQ(GetFocus(), box);
+      EXPECT_FALSE(bindtest::KeyExists());  // nothing stored, not even the good choice
+      sim_user_click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(Show(), IDCANCEL);
+    EXPECT_EQ(refusals, 1);
+    const std::vector<std::string> boxes = bindtest::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    // The message quotes as much of the text as a name can hold.
+    EXPECT_EQ(boxes[0], "Quillmote Button Bindings\n\"" + m_longest +
+                            "\" is not the name of a command. Choose a command from the list, or "
+                            "clear the box to use the button's default command.");
+    EXPECT_FALSE(bindtest::KeyExists());
+    EXPECT_EQ(Slot(kShiftPlay), static_cast<int32_t>(1 + kShiftPlay));
+    EXPECT_EQ(Slot(kIn), static_cast<int32_t>(1 + kIn));
+  }
+}
+
 TEST_F(Closing, AFailedSaveIsToldAndLeavesStoreAndBindingsAsTheyWere) {
   sim_fail("RegCreateKeyExA", ERROR_ACCESS_DENIED, 0, 1);
   DialogUser user([](HWND dialog) {

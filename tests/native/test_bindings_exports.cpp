@@ -2,10 +2,29 @@
 // at open and on notification 39, and edited with ConfigureController.
 #include <dlfcn.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "bindings_fixture.h"
+
+// The next allocation of the nothrow kind on this thread fails, when set.
+// The plug-in library calls this program's operator new (the link exports
+// it: tests/native/CMakeLists.txt).
+thread_local bool t_failNextNothrowNew = false;
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  if (t_failNextNothrowNew) {
+    t_failNextNothrowNew = false;
+    return nullptr;
+  }
+  try {
+    return ::operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 namespace {
 
@@ -159,6 +178,111 @@ TEST_F(PluginBindings, SavingOverAnUnreadableStoreKeepsItAside) {
   }
   EXPECT_EQ(bindtest::ReadFile(m_config.Dir() / "registry.json.unreadable-1"), first);
   EXPECT_EQ(bindtest::ReadFile(m_config.Dir() / "registry.json.unreadable-2"), second);
+}
+
+// ---- ConfigureController when something fails ------------------------------
+
+// A host whose command names can't be had: its callback throws, as a C++
+// host's might, on the call `s_throwAt` (counting from 1).
+int g_throwingCalls = 0;
+int g_throwAt = 1;
+
+void __cdecl ThrowingCommandName(int32_t index, char* buffer, int32_t size, int32_t* valid) {
+  if (++g_throwingCalls == g_throwAt) throw std::runtime_error("the host lost its command list");
+  OtherCommandName(index, buffer, size, valid);
+}
+
+class ConfigureFailures : public PluginBindings {
+ protected:
+  ConfigureFailures() {
+    g_throwingCalls = 0;
+    Store("Shift Play", "Undo (1)");
+    m_stored = bindtest::ReadFile(m_config.StoreFile());
+  }
+  // What a failed ConfigureController must leave: no window, the store as it
+  // was, and a plug-in whose next ConfigureController works.
+  void ExpectNothingChangedAndConfigureWorksAgain() {
+    EXPECT_EQ(sim_window_count(), 0u);
+    EXPECT_EQ(bindtest::ReadFile(m_config.StoreFile()), m_stored);
+    sim_clear_faults();
+    sim_debug_clear();
+    DialogUser user([](HWND dialog) {
+      EXPECT_TRUE(Choose(dialog, 1001, "Tempo"));
+      sim_user_click(dialog, IDOK);
+    });
+    EXPECT_EQ(Configure(static_cast<int32_t>(kOtherCommands.size()), &OtherCommandName), IDOK);
+    EXPECT_EQ(user.Runs(), 1);
+    EXPECT_EQ(bindtest::Read("In").Text(), "Tempo");
+    EXPECT_EQ(bindtest::DebugLines(), std::vector<std::string>{});
+    // Back to the store of the start, for a test that fails more than once.
+    bindtest::WriteFile(m_config.StoreFile(), m_stored);
+  }
+
+  std::string m_stored;
+};
+
+TEST_F(ConfigureFailures, ADialogTheSystemCantShowReturnsMinusOneAndSaysWhy) {
+  for (const char* function : {"DialogBoxParamA", "FindResourceA"}) {
+    SCOPED_TRACE(function);
+    sim_debug_clear();
+    sim_user_reset();
+    sim_fail(function, ERROR_RESOURCE_NAME_NOT_FOUND, 0, 1);
+    DialogUser user([](HWND) { ADD_FAILURE() << "the user saw a dialog"; });
+    EXPECT_EQ(Configure(static_cast<int32_t>(kOtherCommands.size()), &OtherCommandName), -1);
+    EXPECT_EQ(bindtest::DebugLines(),
+              std::vector<std::string>{"Couldn't show dialog 1000 (system error 1814)\n"});
+    EXPECT_TRUE(bindtest::MessageBoxes().empty());
+    ExpectNothingChangedAndConfigureWorksAgain();
+  }
+}
+
+TEST_F(ConfigureFailures, WithoutMemoryForTheDialogItReturnsMinusOneAndSaysWhy) {
+  DialogUser user([](HWND) { ADD_FAILURE() << "the user saw a dialog"; });
+  g_otherCalls = 0;
+  t_failNextNothrowNew = true;
+  EXPECT_EQ(Configure(static_cast<int32_t>(kOtherCommands.size()), &OtherCommandName), -1);
+  EXPECT_FALSE(t_failNextNothrowNew) << "the plug-in asked for no memory";
+  t_failNextNothrowNew = false;
+  EXPECT_EQ(g_otherCalls, 0);
+  EXPECT_EQ(sim_dialog_count(), 0u);
+  EXPECT_EQ(
+      bindtest::DebugLines(),
+      std::vector<std::string>{"Couldn't open the Quillmote button bindings: out of memory\n"});
+  ExpectNothingChangedAndConfigureWorksAgain();
+}
+
+TEST_F(ConfigureFailures, AHostThatFailsToNameItsCommandsGetsMinusOneAndNoDialog) {
+  // The names are first asked for while the bindings are loaded, before
+  // the dialog exists.
+  g_throwAt = 1;
+  DialogUser user([](HWND) { ADD_FAILURE() << "the user saw a dialog"; });
+  EXPECT_EQ(Configure(static_cast<int32_t>(kOtherCommands.size()), &ThrowingCommandName), -1);
+  EXPECT_EQ(sim_dialog_count(), 0u);
+  EXPECT_EQ(bindtest::DebugLines(),
+            std::vector<std::string>{"Couldn't open the Quillmote button bindings\n"});
+  ExpectNothingChangedAndConfigureWorksAgain();
+}
+
+TEST_F(ConfigureFailures, AHostThatFailsWhileTheDialogIsFilledEndsTheDialog) {
+  // Loading the sixteen bindings asks for names; the first call after it
+  // is the dialog's, filling its first box.
+  g_throwingCalls = 0;
+  g_throwAt = 1000000;
+  EXPECT_EQ(Configure(static_cast<int32_t>(kOtherCommands.size()), &ThrowingCommandName), IDCANCEL);
+  const int callsToLoad = g_throwingCalls - 16 * static_cast<int>(kOtherCommands.size());
+  ASSERT_GT(callsToLoad, 0);
+  sim_user_reset();
+  sim_debug_clear();
+  g_throwingCalls = 0;
+  g_throwAt = callsToLoad + 1;
+  DialogUser user([](HWND) { ADD_FAILURE() << "the user saw a dialog"; });
+  EXPECT_EQ(Configure(static_cast<int32_t>(kOtherCommands.size()), &ThrowingCommandName), -1);
+  EXPECT_EQ(user.Runs(), 0);
+  EXPECT_EQ(sim_dialog_count(), 1u);
+  EXPECT_EQ(
+      bindtest::DebugLines(),
+      (std::vector<std::string>{"Dialog step failed: ", "the host lost its command list", "\n"}));
+  ExpectNothingChangedAndConfigureWorksAgain();
 }
 
 }  // namespace

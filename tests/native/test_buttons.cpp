@@ -2,6 +2,7 @@
 // input device: what the host is asked and what the surface shows.
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -481,6 +482,30 @@ TEST(Wheel, AVolumeThatIsNoNumberIsNotSteppedFrom) {
   rig.SetVolume(-6.0);
   rig.Wheel(1);
   EXPECT_EQ(rig.host.Calls(), (Calls{Action(20, -500, kTrack)}));
+}
+
+TEST(Wheel, AnInfiniteVolumeStepsFromTheNearestLimit) {
+  // Minus infinity is silence: a step up gives the lowest level there is;
+  // plus infinity is past the top, so any step gives the highest.
+  struct Case {
+    double volume;
+    uint8_t value;
+    HostCall expected;
+  };
+  const double infinity = std::numeric_limits<double>::infinity();
+  const Case cases[] = {{-infinity, 1, Action(20, -16000, kTrack)},
+                        {-infinity, 65, Action(20, -16000, kTrack)},
+                        {infinity, 65, Action(20, 2400, kTrack)},
+                        {infinity, 1, Action(20, 2400, kTrack)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.volume) + " " + std::to_string(c.value));
+    InputRig rig;
+    rig.SetVolume(c.volume);
+    rig.Press(kNoteShift);
+    rig.Clear();
+    rig.Wheel(c.value);
+    EXPECT_EQ(rig.host.Calls(), (Calls{c.expected}));
+  }
 }
 
 TEST(Wheel, FineModeLastsWhileStopIsHeldWithShift) {

@@ -96,9 +96,24 @@ TEST_F(Exports, ASecondOpenEndsTheFirstController) {
   SimSurface surface;
   const HostServices services = m_host.Services();
   EXPECT_EQ(Open(&services), 1);
-  EXPECT_EQ(Open(&services), 1);  // the devices were given back first
+  EXPECT_EQ(sim_open_devices(), 2u);
+  EXPECT_EQ(Open(&services), 1);
+  // The first controller gave its devices back before the second took them:
+  // had it kept them, the second could not have opened them (it would say
+  // so on the debugger output, and the surface would not reach it), and
+  // more than the surface's two devices would be open.
+  EXPECT_EQ(sim_open_devices(), 2u);
+  EXPECT_EQ(surface.DebugLines(), std::vector<std::string>{});
+  m_host.ClearCalls();
+  surface.ClearReceived();
+  ASSERT_TRUE(surface.Send(0x90, 94, 127));  // PLAY
+  EXPECT_EQ(m_host.CallsOf(test::HostCall::kAction),
+            std::vector<test::HostCall>{test::Action(3, 1, 0)});
+  Update(7, 1);
+  EXPECT_EQ(surface.Received(), std::vector<Bytes>{test::Lamp(95, true)});
   Close();
   EXPECT_EQ(sim_open_devices(), 0u);
+  EXPECT_EQ(sim_prepared_headers(), 0u);
 }
 
 TEST_F(Exports, FailuresNeverReachTheHost) {

@@ -1,5 +1,8 @@
 // The host's notifications: what each code asks of the host and what the
 // surface receives.
+#include <cmath>
+#include <limits>
+
 #include "controller/controller.h"
 #include "support.h"
 #include <gtest/gtest.h>
@@ -62,11 +65,15 @@ TEST_F(Notifications, TrackChangeRefreshesEverythingOfTheTrackInOrder) {
 TEST_F(Notifications, TrackChangeAsksAboutTheLowSixteenBitsSignExtended) {
   Update(18, 65536 + 5, 0);
   EXPECT_EQ(m_controller.CurrentTrack(), 65536 + 5);
-  for (const HostCall& query : Queries()) EXPECT_EQ(query.track, 5);
-  EXPECT_EQ(Received()[0], Lcd(20, "65542 (0) "));
+  EXPECT_EQ(Queries(), (std::vector<HostCall>{Query(44, 5), Query(20, 5), Query(21, 5),
+                                              Query(15, 5), Query(16, 5), Query(19, 5)}));
+  const std::vector<Bytes> received = Received();
+  ASSERT_EQ(received.size(), 7u);
+  EXPECT_EQ(received[0], Lcd(20, "65542 (0) "));
 
   Update(18, 0xFFFF, 0);
-  for (const HostCall& query : Queries()) EXPECT_EQ(query.track, -1);
+  EXPECT_EQ(Queries(), (std::vector<HostCall>{Query(44, -1), Query(20, -1), Query(21, -1),
+                                              Query(15, -1), Query(16, -1), Query(19, -1)}));
 }
 
 TEST_F(Notifications, UnansweredQueriesShowEmptyValues) {
@@ -80,13 +87,17 @@ TEST_F(Notifications, UnansweredQueriesShowEmptyValues) {
 TEST_F(Notifications, ANameWithoutItsNulStopsAtTheBuffer) {
   m_host.SetRawName(2, std::vector<char>(64, 'n'));
   Update(18, 2, 0);
-  EXPECT_EQ(Received()[1], Lcd(0, std::string(10, 'n')));
+  const std::vector<Bytes> received = Received();
+  ASSERT_EQ(received.size(), 7u);
+  EXPECT_EQ(received[1], Lcd(0, std::string(10, 'n')));
 }
 
 TEST_F(Notifications, PanQueryReadsOnlyTheLowSixteenBits) {
   m_host.SetPan(1, 0x7FFF0000 | 0xFFFF);  // low half -1
   Update(18, 1, 0);
-  EXPECT_EQ(Received()[3], Lcd(17, "L 1"));
+  const std::vector<Bytes> received = Received();
+  ASSERT_EQ(received.size(), 7u);
+  EXPECT_EQ(received[3], Lcd(17, "L 1"));
 }
 
 TEST_F(Notifications, CodesTiedToTheCurrentTrackActOnlyForIt) {
@@ -128,6 +139,50 @@ TEST_F(Notifications, VolumeOfAnotherTrackKeepsTheRecordedVolume) {
   Update(20, -1, Address(&volume));  // -1 is the current track until one is named
   EXPECT_EQ(m_controller.Volume(), 9.0);
   EXPECT_EQ(Received(), std::vector<Bytes>{Lcd(11, "9.0  ")});
+}
+
+// A volume that is no number or infinite is shown as printf writes it; the
+// wheel's handling of it is in test_buttons.cpp.
+TEST_F(Notifications, AVolumeThatIsNoNumberOrInfiniteIsShownAsSuch) {
+  Update(18, 2, 0);
+  Received();
+  Queries();
+  struct Case {
+    double volume;
+    const char* shown;
+  };
+  const Case cases[] = {{std::numeric_limits<double>::quiet_NaN(), "nan  "},
+                        {-std::numeric_limits<double>::quiet_NaN(), "-nan "},
+                        {std::numeric_limits<double>::infinity(), "inf  "},
+                        {-std::numeric_limits<double>::infinity(), "-inf "},
+                        {-3.5, "-3.5 "}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    EXPECT_EQ(Update(20, 2, Address(&c.volume)), 2);
+    EXPECT_EQ(Received(), std::vector<Bytes>{Lcd(11, c.shown)});
+    // Recorded as given: the wheel decides what to make of it.
+    const double recorded = m_controller.Volume();
+    EXPECT_EQ(std::isnan(recorded), std::isnan(c.volume));
+    if (!std::isnan(c.volume)) {
+      EXPECT_EQ(recorded, c.volume);
+    }
+  }
+  EXPECT_TRUE(Queries().empty());
+}
+
+TEST_F(Notifications, ATrackChangeShowsAVolumeAnswerThatIsNoNumberOrInfinite) {
+  m_host.SetVolume(3, std::numeric_limits<double>::quiet_NaN());
+  m_host.SetVolume(4, -std::numeric_limits<double>::infinity());
+  Update(18, 3, 8);
+  const std::vector<Bytes> third = Received();
+  ASSERT_EQ(third.size(), 7u);
+  EXPECT_EQ(third[2], Lcd(11, "nan  "));
+  EXPECT_TRUE(std::isnan(m_controller.Volume()));
+  Update(18, 4, 8);
+  const std::vector<Bytes> fourth = Received();
+  ASSERT_EQ(fourth.size(), 7u);
+  EXPECT_EQ(fourth[2], Lcd(11, "-inf "));
+  EXPECT_EQ(m_controller.Volume(), -std::numeric_limits<double>::infinity());
 }
 
 TEST_F(Notifications, TrackNameIsAskedAgain) {
@@ -177,6 +232,7 @@ TEST_F(Notifications, LevelsOverwriteTheLabelButNotItsLastCells) {
   Update(18, 127, 1000);
   Update(40, Address(&level), Address(&level));
   const auto received = Received();
+  ASSERT_EQ(received.size(), 8u);  // the track's seven messages, then the levels
   EXPECT_EQ(received.front(), Lcd(20, "128 (1000)"));
   EXPECT_EQ(received.back(), Lcd(20, "\x03       "));
 }

@@ -145,6 +145,7 @@ TEST_F(OutputPort, ConstructionAndWorkerFailuresAreClean) {
   try {
     sim_fail("CreateEventA", 8, 0, 1);
     CMIDIOutDevice port;
+    FAIL() << "a port was made without its event";
   } catch (const std::exception& e) {
     EXPECT_STREQ(e.what(), "Unable to create a signalling event for CMIDIOutDevice object.");
   }
@@ -168,8 +169,8 @@ TEST_F(OutputPort, ReleasesEveryDoneHeaderWhateverTheOrderOfCompletion) {
   // Newest first, in one burst: the done notifications merge in the event.
   EXPECT_EQ(sim_release_completions(m_surface.output(), 50, 1), 50u);
   ASSERT_TRUE(sim_wait_idle(10000));
-  for (int i = 0; i < 1000 && port.QueuedHeaders() != 0; ++i) Sleep(1);
-  EXPECT_EQ(port.QueuedHeaders(), 0u);
+  EXPECT_TRUE(test::WaitUntil([&] { return port.QueuedHeaders() == 0; }))
+      << port.QueuedHeaders() << " headers still queued";
   EXPECT_EQ(sim_prepared_headers(), 0u);
   sim_hold_completions(0);
   port.Close();

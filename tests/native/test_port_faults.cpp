@@ -19,16 +19,6 @@ using test::SimSurface;
 
 constexpr unsigned kWaitFailed = 0xFFFFFFFF;
 
-// Polls for what a worker does on its own time; false when it never came.
-template <class F>
-bool Eventually(F&& condition) {
-  for (int i = 0; i < 5000; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return condition();
-}
-
 class PortFaults : public ::testing::Test {
  protected:
   SimSurface m_surface;
@@ -55,8 +45,8 @@ TEST_F(PortFaults, ADoneHeaderIsReleasedWithoutItsWake) {
   sim_fail("SetEvent", ERROR_INVALID_HANDLE, 0, 0);
   const char sysex[] = {char(0xF0), 1, char(0xF7)};
   port.SendLongMsg(sysex, sizeof sysex);
-  sim_wait_idle(10000);
-  EXPECT_TRUE(Eventually([&] { return port.QueuedHeaders() == 0; }));
+  ASSERT_TRUE(sim_wait_idle(10000));
+  EXPECT_TRUE(test::WaitUntil([&] { return port.QueuedHeaders() == 0; }));
   EXPECT_EQ(sim_prepared_headers(), 0u);
   sim_clear_faults();
   port.Close();
@@ -68,8 +58,8 @@ TEST_F(PortFaults, AHeaderTheSystemWontUnprepareIsOfferedAgain) {
   sim_fail("midiOutUnprepareHeader", MMSYSERR_INVALHANDLE, 0, 1);
   const char sysex[] = {char(0xF0), 1, char(0xF7)};
   port.SendLongMsg(sysex, sizeof sysex);
-  sim_wait_idle(10000);
-  EXPECT_TRUE(Eventually([] { return sim_prepared_headers() == 0; }));
+  ASSERT_TRUE(sim_wait_idle(10000));
+  EXPECT_TRUE(test::WaitUntil([] { return sim_prepared_headers() == 0; }));
   EXPECT_GE(sim_call_count("midiOutUnprepareHeader"), 2u);
   port.Close();
   EXPECT_EQ(sim_prepared_headers(), 0u);
@@ -107,7 +97,7 @@ TEST_F(PortFaults, ADeviceThatNeverClosesCountsAsClosed) {
   port.Open(m_surface.output());
   const char sysex[] = {char(0xF0), 1, char(0xF7)};
   port.SendLongMsg(sysex, sizeof sysex);
-  sim_wait_idle(10000);
+  ASSERT_TRUE(sim_wait_idle(10000));
   sim_fail("midiOutClose", MMSYSERR_INVALHANDLE, 0, 0);
   port.Close();
   EXPECT_FALSE(port.IsOpen());
@@ -116,19 +106,27 @@ TEST_F(PortFaults, ADeviceThatNeverClosesCountsAsClosed) {
 }
 
 TEST(WorkerThread, JoinWaitsForTheRoutineWhenTheSystemCantWait) {
+  // The routine ends only once Join's wait for it has failed, so Join has
+  // to find out by other means that it ended.
+  static std::atomic<unsigned> waitsBefore{0};
+  static std::atomic<bool> joinWaited{false};
   static std::atomic<bool> finished{false};
+  joinWaited = false;
   finished = false;
+  waitsBefore = sim_call_count("WaitForSingleObject");
+  sim_fail("WaitForSingleObject", kWaitFailed, 0, 0);
   auto thread = AfxBeginThread(
       [](LPVOID) -> UINT {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        joinWaited =
+            test::WaitUntil([] { return sim_call_count("WaitForSingleObject") > waitsBefore; });
         finished = true;
         return 0;
       },
       nullptr);
   ASSERT_TRUE(thread);
-  sim_fail("WaitForSingleObject", kWaitFailed, 0, 0);
   thread->Join();
   sim_clear_faults();
+  EXPECT_TRUE(joinWaited.load()) << "Join never asked the system to wait";
   EXPECT_TRUE(finished.load());
 }
 

@@ -138,18 +138,27 @@ TEST_F(Kernel32Test, InjectedFaultsMakeHandleFunctionsReturnNullWithTheError) {
 
 TEST_F(Kernel32Test, LastErrorAndThreadIdBelongToEachThread) {
   SetLastError(5);
+  // Taken before another thread asks for its id: ids are handed out in
+  // turn, so one given again on each call would differ after that.
+  const DWORD mine = GetCurrentThreadId();
   DWORD other_error = 1;
   DWORD other_id = 0;
+  DWORD other_again = 0;
   std::thread([&] {
     other_error = GetLastError();
     other_id = GetCurrentThreadId();
     SetLastError(9);
+    other_again = GetCurrentThreadId();
   }).join();
   EXPECT_EQ(0u, other_error);
   EXPECT_EQ(5u, GetLastError());
+  EXPECT_NE(0u, mine);
   EXPECT_NE(0u, other_id);
-  EXPECT_NE(other_id, GetCurrentThreadId());
-  EXPECT_EQ(GetCurrentThreadId(), GetCurrentThreadId());
+  EXPECT_EQ(0u, mine % 4);  // nonzero multiples of four, as the system's
+  EXPECT_EQ(0u, other_id % 4);
+  EXPECT_NE(other_id, mine);
+  EXPECT_EQ(other_id, other_again);
+  EXPECT_EQ(mine, GetCurrentThreadId());
 }
 
 TEST_F(Kernel32Test, CriticalSectionIsRecursiveAndExcludesOtherThreads) {

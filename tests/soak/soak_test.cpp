@@ -37,21 +37,20 @@ uint64_t Setting(const char* name, uint64_t fallback) {
 }
 
 // Waits until the system has nothing in flight and the plug-in's workers
-// have given back what they can, so that a count of blocks means something.
+// have given back every header, so that a count of blocks means something.
+// Either not happening within the limit fails the test.
 void Settle() {
-  sim_wait_idle(10000);
-  for (int i = 0; i < 5000 && sim_prepared_headers() != 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  EXPECT_TRUE(sim_wait_idle(10000)) << "the system never went idle";
+  EXPECT_TRUE(test::WaitUntil([] { return sim_prepared_headers() == 0; }))
+      << sim_prepared_headers() << " headers still prepared";
 }
 
 // Threads that end after the plug-in has closed (the system's port threads,
-// the ports' workers) free their last blocks a moment later: waits a while
-// for the count to come down to `limit`, and returns what it came to.
+// the ports' workers) free their last blocks a moment after they were seen
+// to end: waits for the count to come down to `limit`, and returns what it
+// came to. The caller fails the test when that is still more.
 int64_t LiveBlocksSettledTo(int64_t limit) {
-  for (int i = 0; i < 2000 && soak::LiveBlocks() > limit; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  test::WaitUntil([&] { return soak::LiveBlocks() <= limit; });
   return soak::LiveBlocks();
 }
 

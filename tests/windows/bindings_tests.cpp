@@ -131,6 +131,37 @@ bool WaitUntilGone(HWND dialog) {
   return !IsWindow(dialog);
 }
 
+// A message box the dialog shows (another window of the dialog class with the
+// same caption, owned by the dialog) once it is on screen; null if it never
+// comes.
+HWND WaitForMessageBox(HWND dialog) {
+  for (int attempt = 0; attempt < 3000; ++attempt) {
+    for (HWND window = FindWindowExA(nullptr, nullptr, "#32770", kCaption); window != nullptr;
+         window = FindWindowExA(nullptr, window, "#32770", kCaption)) {
+      if (window != dialog && GetWindow(window, GW_OWNER) == dialog && IsWindowVisible(window)) {
+        return window;
+      }
+    }
+    Sleep(10);
+  }
+  return nullptr;
+}
+
+// The texts of a window's static controls, one after another.
+std::string StaticTexts(HWND window) {
+  std::string texts;
+  for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    char className[32] = {};
+    GetClassNameA(child, className, sizeof className);
+    if (lstrcmpiA(className, "Static") != 0) continue;
+    char text[1024] = {};
+    GetWindowTextA(child, text, sizeof text);
+    texts += text;
+  }
+  return texts;
+}
+
 // Saves what the screen shows of the window as a 24-bit BMP.
 bool SaveScreenshot(HWND window, const char* path) {
   RECT rect{};
@@ -322,6 +353,37 @@ TEST_F(BindingsDialog, ShowsTheTemplateAndStoresTheUsersChoicesAtOk) {
   // A box left without a command stores the empty name: the default at the
   // next load.
   EXPECT_EQ(ReadValue("Shift Record").data, Bytes(""));
+}
+
+TEST_F(BindingsDialog, ATypedTextTooLongForANameIsRefusedAndNothingIsStored) {
+  // Names travel through buffers of 128 bytes: 128 bytes or more can name no
+  // command. The message quotes as much as a name holds.
+  const std::string typed(200, 'x');
+  std::string told;
+  bool stayed = false;
+  const int result = Configure([&](HWND dialog) {
+    EXPECT_TRUE(SetWindowTextA(GetDlgItem(dialog, 1015), typed.c_str()));
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    // Whatever happens, the user ends with Cancel, so that the host's call
+    // returns.
+    if (HWND box = WaitForMessageBox(dialog)) {
+      told = StaticTexts(box);
+      PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      EXPECT_TRUE(WaitUntilGone(box));
+    } else {
+      ADD_FAILURE() << "no message box";
+    }
+    stayed = IsWindow(dialog) != FALSE;
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_TRUE(stayed) << "the dialog closed at OK";
+  EXPECT_EQ(told.rfind("\"" + std::string(127, 'x') + "\" is not the name of a command.", 0), 0u)
+      << told;
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, kKey, &key), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(BindingsDialog, CancelStoresNothing) {

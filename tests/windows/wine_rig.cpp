@@ -6,6 +6,8 @@
 #include <iterator>
 #include <ostream>
 
+#include <gtest/gtest.h>
+
 namespace wine {
 
 namespace {
@@ -160,7 +162,9 @@ Surface::Surface(bool withSurface) {
 }
 
 std::vector<Bytes> Surface::Take() const {
-  sim_wait_idle(kWaitMs);
+  if (sim_wait_idle(kWaitMs) == 0) {
+    ADD_FAILURE() << "the simulated system still had messages in flight after " << kWaitMs << " ms";
+  }
   std::vector<Bytes> received;
   const size_t count = sim_sent_count(m_output);
   for (size_t i = 0; i < count; ++i) {

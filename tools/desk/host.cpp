@@ -312,8 +312,7 @@ void Host::Close() {
 
 void Host::RunDialog(DialogRequest request, Machine::DialogObserver seen,
                      std::function<void(int)> done) {
-  Post([this, request = std::move(request), seen = std::move(seen),
-        done = std::move(done)]() {
+  Post([this, request = std::move(request), seen = std::move(seen), done = std::move(done)]() {
     std::string why;
     if (!m_machine.HasDialog(&why)) {
       m_log.Add(Source::kError, why);

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-
 namespace desk {
 
 Session::Session(Log& log, Machine& machine, bool stepMode)
@@ -214,8 +213,8 @@ void Session::RequestBindings() {
   m_host.RunDialog(
       DialogRequest{},
       [this](const DialogSeen& seen) {
-        m_log.Add(Source::kHost, "reads the " + std::to_string(seen.boxes.size()) +
-                                     " boxes of \"" + seen.caption + "\", then Cancel");
+        m_log.Add(Source::kHost, "reads the " + std::to_string(seen.boxes.size()) + " boxes of \"" +
+                                     seen.caption + "\", then Cancel");
         std::lock_guard<std::mutex> lock(m_bindingsMutex);
         m_boxes = seen.boxes;
       },

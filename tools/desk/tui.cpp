@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -208,7 +208,8 @@ void Terminal::HandleKey(int key) {
       return;
     case 'b':
       if (std::string why; !m_session.CanConfigure(&why)) {
-        if (!why.empty()) why[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(why[0])));
+        if (!why.empty())
+          why[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(why[0])));
         Message(why + ".");
         return;
       }

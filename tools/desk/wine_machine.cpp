@@ -5,8 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +17,8 @@
 #include <vector>
 
 #include "bindings/binding_table.h"
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace desk {
 
@@ -42,9 +42,7 @@ constexpr int kQuitTimeoutMs = 10000;
 constexpr std::size_t kNameBufferSize = 64;
 constexpr std::size_t kCommandNameSize = 256;
 
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 std::string Hex(const void* data, std::size_t length) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -243,7 +241,8 @@ bool WineMachine::Start(const WineSetup& setup, std::string* error) {
     setenv("WINEPREFIX", prefix.c_str(), 1);
     setenv("WINEDEBUG", wineDebug.c_str(), 1);
     setenv("WINEDLLOVERRIDES", kDllOverrides, 1);
-    execl(wine.c_str(), wine.c_str(), bridge.c_str(), pluginArg.c_str(), static_cast<char*>(nullptr));
+    execl(wine.c_str(), wine.c_str(), bridge.c_str(), pluginArg.c_str(),
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   close(toBridge[0]);
@@ -509,8 +508,8 @@ void WineMachine::PullStore() {
   if (!Request("stored", &answer) || answer.empty()) return;
   HKEY key = nullptr;
   char noClass[] = "";
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kBindingsKey, 0, noClass, 0, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kBindingsKey, 0, noClass, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
     return;
   }
   for (const std::string& token : Fields(answer)) {

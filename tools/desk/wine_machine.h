@@ -13,8 +13,6 @@
 #ifndef QUILLMOTE_TOOLS_DESK_WINE_MACHINE_H
 #define QUILLMOTE_TOOLS_DESK_WINE_MACHINE_H
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -23,6 +21,7 @@
 #include <thread>
 
 #include "machine.h"
+#include <sys/types.h>
 
 namespace desk {
 

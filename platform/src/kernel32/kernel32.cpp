@@ -35,6 +35,44 @@ std::atomic<DWORD> g_next_thread_id{0x100};
 // Thread ids are nonzero multiples of four, like the system's.
 DWORD NewThreadId() { return g_next_thread_id.fetch_add(4); }
 
+// Threads started by CreateThread while they run their routine, watched for
+// waking on their own (see sim_threads_woke_on_their_own in simctl.h).
+struct OwnWakes {
+  bool timed_out = false;  // the last wait ended with WAIT_TIMEOUT
+  bool woke = false;       // ... and the thread has called the next one
+  bool unlimited = false;  // in a wait without a time limit
+};
+
+std::mutex& WakesMutex() {
+  static std::mutex* mutex = new std::mutex;
+  return *mutex;
+}
+
+std::map<DWORD, OwnWakes>& Wakes() {
+  static auto* wakes = new std::map<DWORD, OwnWakes>;
+  return *wakes;
+}
+
+// A wait of the calling thread begins; a thread CreateThread did not start
+// is not watched.
+void WaitBegins(DWORD milliseconds) {
+  if (t_thread_id == 0) return;
+  std::lock_guard<std::mutex> lock(WakesMutex());
+  auto it = Wakes().find(t_thread_id);
+  if (it == Wakes().end()) return;
+  if (it->second.timed_out) it->second.woke = true;
+  it->second.unlimited = milliseconds == INFINITE;
+}
+
+void WaitEnded(DWORD result) {
+  if (t_thread_id == 0) return;
+  std::lock_guard<std::mutex> lock(WakesMutex());
+  auto it = Wakes().find(t_thread_id);
+  if (it == Wakes().end()) return;
+  it->second.timed_out = result == WAIT_TIMEOUT;
+  it->second.unlimited = false;
+}
+
 // A kernel object that can be waited for. Its handles hold it by shared
 // pointer, and so does a wait in progress.
 class Waitable {
@@ -102,7 +140,15 @@ class ThreadObject : public Waitable {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [this] { return !suspended_; });
     }
+    {
+      std::lock_guard<std::mutex> lock(WakesMutex());
+      Wakes()[id_] = OwnWakes{};
+    }
     const DWORD code = start(parameter);
+    {
+      std::lock_guard<std::mutex> lock(WakesMutex());
+      Wakes().erase(id_);
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     exit_code_ = code;
     finished_ = true;
@@ -238,7 +284,9 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
       t_last_error = ERROR_INVALID_HANDLE;
       return WAIT_FAILED;
     }
+    WaitBegins(dwMilliseconds);
     const DWORD result = object->Wait(dwMilliseconds);
+    WaitEnded(result);
     if (result == WAIT_TIMEOUT) t_timed_waits += dwMilliseconds;
     return result;
   });
@@ -395,6 +443,28 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
   qmsim::Guarded([] { qmsim::EnterCall("DeleteCriticalSection"); });
   delete MutexOf(lpCriticalSection);
   lpCriticalSection->LockSemaphore = nullptr;
+}
+
+// ---- Waking on their own (simctl.h) ----
+
+void sim_mark_thread_wakes(void) {
+  Guarded([] {
+    std::lock_guard<std::mutex> lock(WakesMutex());
+    for (auto& [id, wakes] : Wakes()) {
+      wakes.timed_out = false;
+      wakes.woke = false;
+    }
+  });
+}
+
+int sim_threads_woke_on_their_own(void) {
+  return Guarded<int>(0, [] {
+    std::lock_guard<std::mutex> lock(WakesMutex());
+    for (const auto& [id, wakes] : Wakes()) {
+      if (!wakes.woke && !wakes.unlimited) return 0;
+    }
+    return 1;
+  });
 }
 
 // ---- Debugger output ----

@@ -201,12 +201,13 @@ std::string Store(std::istringstream& in) {
       if (key != nullptr) RegCloseKey(key);
       return "error bad value " + token;
     }
-    const DWORD type = std::strtoul(token.substr(colon1 + 1, colon2 - colon1 - 1).c_str(), nullptr, 10);
+    const DWORD type =
+        std::strtoul(token.substr(colon1 + 1, colon2 - colon1 - 1).c_str(), nullptr, 10);
     if (key == nullptr) {
       const LONG created = RegCreateKeyExA(HKEY_CURRENT_USER, kBindingsKey, 0, nullptr, 0,
                                            KEY_ALL_ACCESS, nullptr, &key, nullptr);
-      if (created != ERROR_SUCCESS) return "error cannot create the bindings key (" +
-                                            std::to_string(created) + ")";
+      if (created != ERROR_SUCCESS)
+        return "error cannot create the bindings key (" + std::to_string(created) + ")";
     }
     RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
                    static_cast<DWORD>(data.size()));
