@@ -125,6 +125,8 @@ struct Slot {
 struct Device {
   std::string name;
   std::shared_ptr<Port> port;  // while open
+  // Held by another program: every open is refused as allocated.
+  bool taken = false;
   // Output only.
   std::vector<Bytes> received;
   std::deque<Slot> order;  // not yet received, oldest first
@@ -673,6 +675,15 @@ unsigned PendingHeaders() {
   return count;
 }
 
+bool SetDeviceTaken(Direction direction, unsigned device, bool taken) {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  auto& devices = m.devices[Index(direction)];
+  if (device >= devices.size()) return false;
+  devices[device].taken = taken;
+  return true;
+}
+
 unsigned OpenDevices() {
   Machine& m = TheMachine();
   std::lock_guard<std::mutex> lock(m.mutex);
@@ -817,7 +828,7 @@ MMRESULT Open(Direction direction, uintptr_t* handle, UINT id, DWORD_PTR callbac
   auto& devices = m.devices[Index(direction)];
   if (id >= devices.size()) return MMSYSERR_BADDEVICEID;
   Device& device = devices[id];
-  if (device.port) return MMSYSERR_ALLOCATED;
+  if (device.port || device.taken) return MMSYSERR_ALLOCATED;
 
   auto port = std::make_shared<Port>();
   port->direction = direction;
