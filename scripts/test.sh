@@ -48,6 +48,32 @@ fi
 # a second try tells such a hiccup from a fault (which fails both).
 run_tests build-windows --repeat until-pass:2
 
+# ---- Reproducible release package -------------------------------------------
+# scripts/package.sh twice, each in a fresh directory of its own: the DLL, the
+# doctor and the zip must come out byte for byte the same.
+package_dirs=("$(mktemp -d)" "$(mktemp -d)")
+package_ok=1
+for dir in "${package_dirs[@]}"; do
+  echo "=== package: $dir"
+  "$root/scripts/package.sh" "$dir/build" "$dir/dist" >"$dir/package.log" 2>&1 ||
+    { package_ok=0; cat "$dir/package.log"; }
+done
+if [ $package_ok -eq 1 ]; then
+  for file in build/Quillmote1_5.cv2 build/quillmote-check.exe dist/quillmote-*-win32.zip; do
+    # shellcheck disable=SC2086
+    cmp ${package_dirs[0]}/$file ${package_dirs[1]}/$file || package_ok=0
+  done
+fi
+if [ $package_ok -eq 1 ]; then
+  echo "Reproducible package: two clean builds gave identical files:"
+  (cd "${package_dirs[0]}" && sha256sum build/Quillmote1_5.cv2 build/quillmote-check.exe dist/*.zip)
+  rm -rf "${package_dirs[@]}"
+else
+  echo "Reproducible package: FAILED (builds kept in ${package_dirs[*]})" >&2
+  failed+=("package")
+fi
+# ------------------------------------------------------------------------------
+
 if [ ${#failed[@]} -ne 0 ]; then
   echo "FAILED: ${failed[*]}" >&2
   exit 1
