@@ -415,7 +415,7 @@ TEST_F(CheckTest, TestModeLightsEachLampInTurnAndEndsAfterItsSeconds) {
   EXPECT_EQ(qmcheck::kReady, outcome.status) << outcome.out << outcome.err;
   EXPECT_EQ(std::vector<unsigned>(std::begin(kLampNotes), std::end(kLampNotes)),
             surface.LampsLitInTurn());
-  EXPECT_TRUE(Has(outcome.out, "The test ends after 1 seconds, or with Ctrl+C."));
+  EXPECT_TRUE(Has(outcome.out, "The test ends after 1 second, or with Ctrl+C."));
   EXPECT_TRUE(Has(outcome.out, "Never seen: SHIFT, PLAY, STOP,")) << outcome.out;
   EXPECT_FALSE(Has(outcome.out, "Stopped."));
   EXPECT_EQ(std::string(40, ' '), surface.Display());

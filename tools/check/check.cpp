@@ -713,7 +713,8 @@ int RunTest(const Options& options, std::ostream& out, std::ostream& err,
       if (!options.json) {
         out << "Press every button and the footswitch, and turn the wheel both ways.\n";
         if (options.seconds) {
-          out << "The test ends after " << *options.seconds << " seconds, or with Ctrl+C.\n";
+          out << "The test ends after " << *options.seconds
+              << (*options.seconds == 1 ? " second" : " seconds") << ", or with Ctrl+C.\n";
         } else {
           out << "Ctrl+C ends the test.\n";
         }
