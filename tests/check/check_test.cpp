@@ -128,7 +128,8 @@ TEST_F(CheckTest, TheLastAcceptedDeviceIsChosenAsThePluginChoosesIt) {
   sim_add_input("Quillmote Port");
   const Outcome run = Doctor({});
   EXPECT_EQ(qmcheck::kReady, run.status);
-  EXPECT_TRUE(Has(LineOf(run.out, "\"Quillmote Port\""), "passed over: the plug-in takes the last"))
+  EXPECT_TRUE(Has(LineOf(run.out, "\"Quillmote Port\""),
+                  "passed over: the plug-in takes the last of them, output 1"))
       << run.out;
   EXPECT_TRUE(Has(run.out, "attaches to output 1 and input 0"));
   EXPECT_EQ(1u, sim_call_count("midiOutOpen"));

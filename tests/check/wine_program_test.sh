@@ -77,6 +77,26 @@ run 0 "$dir" "QUILLMOTE_CHECK_WINMM=$hook" "QM_SIM_MACHINE=$ready" -- --test --s
 has "Lamp FLAG-19 lit"
 has "Never seen: SHIFT, PLAY"
 has "The display is blank and the lamps are off."
+# Ctrl+C (SIGINT, which Wine hands to the console's control handlers) ends
+# the test mode, and the surface is blanked before the program exits.
+interrupted=$dir/check-interrupt.$$
+(cd "$dir" && exec env WINEDLLOVERRIDES="mscoree,mshtml=;winmm=n,b" "QUILLMOTE_CHECK_WINMM=$hook" \
+   "QM_SIM_MACHINE=$ready" "$wine" "$program" --test >"$interrupted" 2>/dev/null) &
+pid=$!
+# Polls for the prompt; the bound is only against a hang.
+for _ in $(seq 1 600); do
+  grep -q "Ctrl+C ends the test" "$interrupted" 2>/dev/null && break
+  sleep 0.1
+done
+kill -INT "$pid"
+wait "$pid"
+status=$?
+last_out=$(tr -d '\r' <"$interrupted")
+rm -f "$interrupted"
+[ "$status" -eq 0 ] || fail "--test interrupted exited $status: $last_out"
+has "Stopped."
+has "The display is blank and the lamps are off."
+
 run 3 "$dir" -- --seconds 1
 has_err "--seconds goes with --test only"
 run 3 "$dir" -- --frobnicate

@@ -303,13 +303,13 @@ void ProbePair(Facts& facts) {
 
 const char* DirectionWord(bool output) { return output ? "output" : "input"; }
 
-std::string Why(const Device& device, int chosen) {
+std::string Why(const Device& device, const char* direction, int chosen) {
   switch (device.kind) {
     case NameKind::kAccepted:
       if (static_cast<int>(device.index) == chosen)
         return "accepted: the plug-in attaches to this one";
-      return "accepted, but passed over: the plug-in takes the last of them (" +
-             std::to_string(chosen) + ")";
+      return std::string("accepted, but passed over: the plug-in takes the last of them, ") +
+             direction + " " + std::to_string(chosen);
     case NameKind::kPrefixed:
       return "passed over: holds \"Quillmote\" but does not begin with it (Windows names a second "
              "identical device \"2- ...\")";
@@ -324,8 +324,8 @@ std::string Why(const Device& device, int chosen) {
   return "";
 }
 
-void PrintDevices(std::ostream& out, const char* title, const std::vector<Device>& devices,
-                  int chosen) {
+void PrintDevices(std::ostream& out, const char* title, const char* direction,
+                  const std::vector<Device>& devices, int chosen) {
   out << title << ":\n";
   if (devices.empty()) out << "  (none)\n";
   for (const Device& device : devices) {
@@ -333,7 +333,7 @@ void PrintDevices(std::ostream& out, const char* title, const std::vector<Device
     std::snprintf(line, sizeof line, "  %2u  %-32s", device.index,
                   ("\"" + device.name + "\"").c_str());
     std::string text = line;
-    const std::string why = Why(device, chosen);
+    const std::string why = Why(device, direction, chosen);
     if (!why.empty()) text += "  " + why;
     while (!text.empty() && text.back() == ' ') text.pop_back();
     out << text << "\n";
@@ -362,8 +362,8 @@ void PrintOpen(std::ostream& out, bool output, const Device& device, const OpenR
 }
 
 void PrintCheck(std::ostream& out, const Facts& facts) {
-  PrintDevices(out, "MIDI outputs", facts.outputs, facts.output);
-  PrintDevices(out, "MIDI inputs", facts.inputs, facts.input);
+  PrintDevices(out, "MIDI outputs", "output", facts.outputs, facts.output);
+  PrintDevices(out, "MIDI inputs", "input", facts.inputs, facts.input);
   out << "\n";
   if (facts.output == -1 || facts.input == -1) {
     if (facts.output == -1 && facts.input == -1) {
