@@ -82,9 +82,8 @@ void AddLabels(Text& text, const CUserSettingsDlg::SaveResult& result, LONG erro
 
 const AFX_MSGMAP_ENTRY kNoEntries[] = {{0}};
 
-// A stored name as the registry gives it: a REG_SZ value that fits, with its
-// terminator, in a name buffer. Anything else counts as nothing stored, so
-// the slot takes its default.
+}  // namespace
+
 bool ReadStoredName(HKEY key, const char* valueName, char (&name)[kCommandNameSize]) {
   name[0] = 0;
   BYTE data[kCommandNameSize] = {};
@@ -101,8 +100,6 @@ bool ReadStoredName(HKEY key, const char* valueName, char (&name)[kCommandNameSi
   name[length] = 0;
   return true;
 }
-
-}  // namespace
 
 CUserSettingsDlg::CUserSettingsDlg() : CDialog(IDD, nullptr) {}
 

@@ -221,4 +221,39 @@ else
   run_tests fuzz build-fz-clang
 fi
 
+# ---- Reproducible release package: scripts/package.sh twice, each in a
+# fresh directory of its own; the DLL, the doctor and the zip must come out
+# byte for byte the same.
+package_dirs=("$(mktemp -d)" "$(mktemp -d)")
+package_ok=1
+for dir in "${package_dirs[@]}"; do
+  echo "=== package: $dir"
+  "$root/scripts/package.sh" "$dir/build" "$dir/dist" >"$dir/package.log" 2>&1 ||
+    { package_ok=0; cat "$dir/package.log"; }
+done
+package_passed=0
+package_failed=0
+if [ $package_ok -eq 1 ]; then
+  for file in build/Quillmote1_5.cv2 build/quillmote-check.exe dist/quillmote-*-win32.zip; do
+    # shellcheck disable=SC2086
+    if cmp ${package_dirs[0]}/$file ${package_dirs[1]}/$file; then
+      package_passed=$((package_passed + 1))
+    else
+      package_failed=$((package_failed + 1))
+      failed_names+=("package: $file differs between two clean builds")
+    fi
+  done
+else
+  package_failed=1
+  failed_names+=("package: scripts/package.sh failed")
+fi
+if [ $package_failed -eq 0 ]; then
+  echo "Reproducible package: two clean builds gave identical files:"
+  (cd "${package_dirs[0]}" && sha256sum build/Quillmote1_5.cv2 build/quillmote-check.exe dist/*.zip)
+  rm -rf "${package_dirs[@]}"
+else
+  echo "Reproducible package: FAILED (builds kept in ${package_dirs[*]})" >&2
+fi
+record package "$package_passed" "$package_failed" 0
+
 summary

@@ -41,6 +41,15 @@ SIMCTL_API void sim_reset(void);
 SIMCTL_API unsigned sim_add_output(const char* name);
 SIMCTL_API unsigned sim_add_input(const char* name);
 
+/* Marks a device as held by another program (taken nonzero) or frees it
+   again: while taken, midiOutOpen or midiInOpen of it returns
+   MMSYSERR_ALLOCATED, as Windows does for a port another program has open.
+   A handle already open stays open. direction is SIM_OUTPUT or SIM_INPUT.
+   Returns 0 when there is no such device. sim_reset frees every device. */
+#define SIM_OUTPUT 0
+#define SIM_INPUT 1
+SIMCTL_API int sim_set_device_taken(int direction, unsigned device, int taken);
+
 /* Delay in milliseconds between midiOutLongMsg and the system reading the
    header's bytes, setting MHDR_DONE and sending MOM_DONE. */
 SIMCTL_API void sim_set_completion_delay(unsigned milliseconds);

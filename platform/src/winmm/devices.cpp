@@ -91,7 +91,7 @@ MMRESULT Open(Direction direction, uintptr_t* handle, UINT id, DWORD_PTR callbac
   auto& devices = m.devices[Index(direction)];
   if (id >= devices.size()) return MMSYSERR_BADDEVICEID;
   Device& device = devices[id];
-  if (device.port) return MMSYSERR_ALLOCATED;
+  if (device.port || device.taken) return MMSYSERR_ALLOCATED;
 
   auto port = std::make_shared<Port>();
   port->direction = direction;

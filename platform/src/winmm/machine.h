@@ -133,6 +133,8 @@ struct Slot {
 struct Device {
   std::string name;
   std::shared_ptr<Port> port;  // while open
+  // Held by another program: every open is refused as allocated.
+  bool taken = false;
   // Output only.
   std::vector<Bytes> received;
   std::deque<Slot> order;  // not yet received, oldest first

@@ -42,6 +42,7 @@ bool WaitIdle(unsigned timeout_milliseconds);
 unsigned PreparedHeaders();
 unsigned PendingHeaders();
 unsigned OpenDevices();
+bool SetDeviceTaken(Direction direction, unsigned device, bool taken);
 
 int SendInput(unsigned device, unsigned packed, unsigned timestamp, bool wait);
 int SendInputSysex(unsigned device, const unsigned char* bytes, std::size_t length,

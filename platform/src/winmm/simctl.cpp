@@ -31,6 +31,13 @@ unsigned sim_add_input(const char* name) {
   return Guarded(0u, [&] { return midi::AddDevice(Direction::kInput, name); });
 }
 
+int sim_set_device_taken(int direction, unsigned device, int taken) {
+  return Guarded(0, [&] {
+    const Direction which = direction == SIM_INPUT ? Direction::kInput : Direction::kOutput;
+    return midi::SetDeviceTaken(which, device, taken != 0) ? 1 : 0;
+  });
+}
+
 void sim_set_completion_delay(unsigned milliseconds) {
   Guarded([&] { midi::SetCompletionDelay(milliseconds); });
 }

@@ -160,6 +160,15 @@ unsigned PendingHeaders() {
   return count;
 }
 
+bool SetDeviceTaken(Direction direction, unsigned device, bool taken) {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  auto& devices = m.devices[Index(direction)];
+  if (device >= devices.size()) return false;
+  devices[device].taken = taken;
+  return true;
+}
+
 unsigned OpenDevices() {
   Machine& m = TheMachine();
   std::lock_guard<std::mutex> lock(m.mutex);

@@ -2,7 +2,12 @@
 // output, so that sim_debug_line reads the same lines as on Linux.
 #include <windows.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 #include "sim_state.h"
+#include "simctl.h"
 
 namespace {
 
@@ -21,11 +26,37 @@ LONG CALLBACK CollectDebugString(EXCEPTION_POINTERS* info) {
 
 PVOID g_handler = nullptr;
 
+// A program run by a test in a process of its own (quillmote-check) finds its
+// machine in the environment, as entries separated by ';': "out:NAME" and
+// "in:NAME" add a device, "taken-out:N" and "taken-in:N" mark device N as
+// held by another program.
+void SetUpMachineFromEnvironment() {
+  const char* spec = std::getenv("QM_SIM_MACHINE");
+  if (spec == nullptr) return;
+  std::string rest = spec;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find(';');
+    const std::string entry = rest.substr(0, end);
+    rest = end == std::string::npos ? "" : rest.substr(end + 1);
+    const std::size_t colon = entry.find(':');
+    if (colon == std::string::npos) continue;
+    const std::string kind = entry.substr(0, colon);
+    const std::string value = entry.substr(colon + 1);
+    if (kind == "out") sim_add_output(value.c_str());
+    if (kind == "in") sim_add_input(value.c_str());
+    if (kind == "taken-out")
+      sim_set_device_taken(SIM_OUTPUT, std::strtoul(value.c_str(), nullptr, 10), 1);
+    if (kind == "taken-in")
+      sim_set_device_taken(SIM_INPUT, std::strtoul(value.c_str(), nullptr, 10), 1);
+  }
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     g_handler = AddVectoredExceptionHandler(1, &CollectDebugString);
+    qmsim::Guarded([] { SetUpMachineFromEnvironment(); });
   } else if (reason == DLL_PROCESS_DETACH && g_handler != nullptr) {
     RemoveVectoredExceptionHandler(g_handler);
   }
