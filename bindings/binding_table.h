@@ -41,6 +41,9 @@ struct BindingSlot {
 
 constexpr std::size_t kBindingCount = 16;
 
+// Where the bindings live, under HKEY_CURRENT_USER.
+constexpr char kBindingsKey[] = "Software\\Harrowgate\\QuillmoteVelloran";
+
 // In load, save and fill order, which is not control-id order.
 extern BindingSlot BindingTable[kBindingCount];
 

@@ -16,9 +16,6 @@
 #include "framework/dialog.h"
 #include "host/host_services.h"
 
-// Where the bindings live, under HKEY_CURRENT_USER.
-constexpr char kBindingsKey[] = "Software\\Harrowgate\\QuillmoteVelloran";
-
 // A stored name as the registry gives it: a REG_SZ value that fits, with its
 // terminator, in a name buffer. Anything else counts as nothing stored, so
 // the slot takes its default. Public so that tools read the bindings exactly

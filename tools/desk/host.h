@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "host/host_services.h"
 #include "log.h"
 #include "machine.h"
-#include "host/host_services.h"
 
 namespace desk {
 

@@ -17,10 +17,13 @@
 #include <vector>
 
 #include "bindings/binding_table.h"
+#include "wine_machine_parts.h"
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace desk {
+
+using namespace wine;
 
 namespace {
 
@@ -30,62 +33,10 @@ constexpr char kPluginFile[] = "Quillmote1_5.cv2";
 // Wine takes the test winmm.dll beside the bridge over its own; mscoree and
 // mshtml would only ask to install Mono and Gecko.
 constexpr char kDllOverrides[] = "mscoree,mshtml=;winmm=n,b";
-// Where the plug-in keeps its bindings, in the desk's store and in Wine's
-// registry alike (bindings/settings_dlg.h).
-constexpr char kBindingsKey[] = "Software\\Harrowgate\\QuillmoteVelloran";
-
 // A fresh Wine prefix takes a while to be made; a made one starts in seconds.
 constexpr int kStartTimeoutMs = 180000;
 // The bridge answers every request within its own idle timeout (10 s).
-constexpr int kReplyTimeoutMs = 60000;
 constexpr int kQuitTimeoutMs = 10000;
-constexpr std::size_t kNameBufferSize = 64;
-constexpr std::size_t kCommandNameSize = 256;
-
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-std::string Hex(const void* data, std::size_t length) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  std::string text;
-  text.reserve(length * 2);
-  for (std::size_t i = 0; i < length; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 15];
-  }
-  return text;
-}
-
-int Digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-bool Unhex(const std::string& text, std::string* out) {
-  out->clear();
-  if (text.size() % 2 != 0) return false;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = Digit(text[i]);
-    const int low = Digit(text[i + 1]);
-    if (high < 0 || low < 0) return false;
-    out->push_back(static_cast<char>(high * 16 + low));
-  }
-  return true;
-}
-
-// Splits at single spaces, keeping empty fields (an empty text in hex).
-std::vector<std::string> Fields(const std::string& text, char separator = ' ') {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = text.find(separator, start);
-    fields.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) return fields;
-    start = end + 1;
-  }
-}
 
 bool IsFile(const std::string& path) {
   struct stat info {};
@@ -119,24 +70,6 @@ std::string WindowsPath(const std::string& path) {
     if (c == '/') c = '\\';
   }
   return windows;
-}
-
-std::string FormatDouble(double value) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
-std::string Argument(const UpdateArg& arg) {
-  switch (arg.kind) {
-    case UpdateArg::kNumber:
-      return std::to_string(arg.number);
-    case UpdateArg::kDouble:
-      return "d:" + FormatDouble(arg.value);
-    case UpdateArg::kText:
-      return "s:" + Hex(arg.text.data(), arg.text.size());
-  }
-  return "0";
 }
 
 }  // namespace
@@ -478,180 +411,6 @@ void WineMachine::AnswerCall(const std::string& line) {
     answer += " -";
   }
   Write(answer);
-}
-
-// ---- The bindings in the desk's store and in Wine's registry ----
-
-void WineMachine::PushStore() {
-  std::string line = "store";
-  HKEY key = nullptr;
-  if (RegOpenKeyA(HKEY_CURRENT_USER, kBindingsKey, &key) == ERROR_SUCCESS) {
-    for (const BindingSlot& slot : BindingTable) {
-      BYTE data[1024];
-      DWORD size = sizeof data;
-      DWORD type = 0;
-      if (RegQueryValueExA(key, slot.m_valueName, nullptr, &type, data, &size) != ERROR_SUCCESS) {
-        continue;
-      }
-      line += ' ';
-      line += Hex(slot.m_valueName, std::strlen(slot.m_valueName));
-      line += ':' + std::to_string(type) + ':';
-      line += Hex(data, size);
-    }
-    RegCloseKey(key);
-  }
-  Request(line, nullptr);
-}
-
-void WineMachine::PullStore() {
-  std::string answer;
-  if (!Request("stored", &answer) || answer.empty()) return;
-  HKEY key = nullptr;
-  char noClass[] = "";
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kBindingsKey, 0, noClass, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  for (const std::string& token : Fields(answer)) {
-    const std::vector<std::string> parts = Fields(token, ':');
-    std::string name, data;
-    if (parts.size() != 3 || !Unhex(parts[0], &name) || !Unhex(parts[2], &data)) continue;
-    const DWORD type = static_cast<DWORD>(std::strtoul(parts[1].c_str(), nullptr, 10));
-    RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                   static_cast<DWORD>(data.size()));
-  }
-  RegCloseKey(key);
-}
-
-// ---- The plug-in ----
-
-std::string WineMachine::Name() const { return m_name; }
-
-int WineMachine::Query(unsigned char* record, std::size_t size) {
-  std::memset(record, 0, size);
-  std::string answer;
-  if (!Request("query", &answer)) return 0;
-  const std::vector<std::string> fields = Fields(answer);
-  std::string bytes;
-  if (fields.size() >= 2 && Unhex(fields[1], &bytes)) {
-    std::memcpy(record, bytes.data(), std::min(size, bytes.size()));
-  }
-  return std::atoi(fields[0].c_str());
-}
-
-int WineMachine::Open(const HostServices& services) {
-  {
-    std::lock_guard<std::mutex> lock(m_callMutex);
-    m_services = services;
-  }
-  std::string answer;
-  if (!Request("open " + std::to_string(services.CommandCount), &answer)) return 0;
-  return std::atoi(answer.c_str());
-}
-
-void WineMachine::Update(int32_t code, const UpdateArg& first, const UpdateArg& second) {
-  Request("update " + std::to_string(code) + " " + Argument(first) + " " + Argument(second),
-          nullptr);
-}
-
-void WineMachine::Close() { Request("close", nullptr); }
-
-bool WineMachine::HasDialog(std::string* why) const {
-  if (!m_configure) {
-    *why = "this plug-in does not export ConfigureController: there is no bindings dialog";
-    return false;
-  }
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || display[0] == 0) {
-    *why = "the bindings dialog under Wine needs an X display, and DISPLAY is not set";
-    return false;
-  }
-  return true;
-}
-
-int WineMachine::RunDialog(int32_t count, HostGetCommandNameFn names, const DialogRequest& request,
-                           const DialogObserver& seen, bool* shown) {
-  *shown = false;
-  {
-    std::lock_guard<std::mutex> lock(m_callMutex);
-    m_dialogNames = names;
-  }
-  std::string line = "dialog " + std::to_string(count) + " " + std::to_string(request.controlId);
-  if (request.controlId != 0) line += " " + Hex(request.command.data(), request.command.size());
-  std::string answer;
-  const bool ok = Request(line, &answer, [&](const std::string& reply) {
-    if (!StartsWith(reply, "dlg ")) return;
-    const std::vector<std::string> fields = Fields(reply.substr(4));
-    if (fields.size() < 2) return;
-    DialogSeen view;
-    view.chosen = fields[0] == "1";
-    Unhex(fields[1], &view.caption);
-    if (request.controlId == 0) {
-      for (const SlotInput& slot : kSlotInputs) {
-        DialogBox box;
-        box.controlId = slot.controlId;
-        for (std::size_t i = 2; i < fields.size(); ++i) {
-          const std::vector<std::string> parts = Fields(fields[i], ':');
-          if (parts.size() != 4 || std::atoi(parts[0].c_str()) != slot.controlId) continue;
-          box.selected = parts[1] == "1";
-          box.items = std::atoi(parts[2].c_str());
-          Unhex(parts[3], &box.text);
-        }
-        view.boxes.push_back(box);
-      }
-    }
-    if (seen) seen(view);
-  });
-  {
-    std::lock_guard<std::mutex> lock(m_callMutex);
-    m_dialogNames = nullptr;
-  }
-  if (!ok) return 0;
-  const std::vector<std::string> fields = Fields(answer);
-  const int result = std::atoi(fields[0].c_str());
-  *shown = fields.size() >= 2 && fields[1] == "1";
-  if (result == IDOK) PullStore();
-  return result;
-}
-
-// ---- The simulated MIDI system ----
-
-void WineMachine::Install(bool withPorts, OutputListener listener) {
-  {
-    std::lock_guard<std::mutex> lock(m_listenerMutex);
-    m_listener = std::move(listener);
-  }
-  std::string request = withPorts ? "machine 1" : "machine 0";
-  if (m_lateCallbacks >= 0) request += " " + std::to_string(m_lateCallbacks);
-  Request(request, nullptr);
-}
-
-void WineMachine::Detach() {
-  std::lock_guard<std::mutex> lock(m_listenerMutex);
-  m_listener = nullptr;
-}
-
-bool WineMachine::SendInput(uint32_t packed) {
-  std::string answer;
-  return Request("send " + std::to_string(packed), &answer) && answer == "1";
-}
-
-bool WineMachine::WaitIdle() {
-  // The bridge writes each message the surface receives before it finds the
-  // system idle, and they are read in order: the answer comes after them.
-  std::string answer;
-  return Request("idle", &answer) && answer == "1";
-}
-
-std::vector<std::string> WineMachine::TakeDebugLines() {
-  std::vector<std::string> lines;
-  Request("debug", nullptr, [&](const std::string& reply) {
-    std::string text;
-    if (!StartsWith(reply, "dbg ") || !Unhex(reply.substr(4), &text)) return;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    lines.push_back(text);
-  });
-  return lines;
 }
 
 }  // namespace desk
