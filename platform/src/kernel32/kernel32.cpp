@@ -1,8 +1,7 @@
 // kernel32 over the C++ standard library: events, threads and their handles,
-// critical sections, the thread's last error, time, and the debugger output.
+// the thread's last error and time (critical sections and the debugger
+// output are beside it).
 #include <windows.h>
-
-#include <dlfcn.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +16,7 @@
 #include <string_view>
 #include <thread>
 
+#include "kernel32_parts.h"
 #include "sim_state.h"
 #include "simctl.h"
 
@@ -218,22 +218,16 @@ std::shared_ptr<T> FindAs(HANDLE handle) {
   return std::dynamic_pointer_cast<T>(Handles().Find(handle));
 }
 
-BOOL Fail(DWORD error) {
+}  // namespace
+
+BOOL qmsim::kernel32::Fail(DWORD error) {
   t_last_error = error;
   return FALSE;
 }
 
-std::recursive_mutex* MutexOf(LPCRITICAL_SECTION section) {
-  auto* mutex =
-      section != nullptr ? static_cast<std::recursive_mutex*>(section->LockSemaphore) : nullptr;
-  if (mutex == nullptr) {
-    // Using a section that was never initialised (or already deleted) is a
-    // fault of the caller; stop where it happens rather than later.
-    std::fputs("critical section used without InitializeCriticalSection\n", stderr);
-    std::abort();
-  }
-  return mutex;
-}
+namespace {
+
+using qmsim::kernel32::Fail;
 
 }  // namespace
 
@@ -408,43 +402,6 @@ DWORD WINAPI GetTickCount(void) {
       std::chrono::duration_cast<std::chrono::milliseconds>(since_start).count());
 }
 
-// ---- Critical sections ----
-
-void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  qmsim::Guarded([] { qmsim::EnterCall("InitializeCriticalSection"); });
-  auto* mutex = new (std::nothrow) std::recursive_mutex;
-  if (mutex == nullptr) {
-    std::fputs("out of memory in InitializeCriticalSection\n", stderr);
-    std::abort();
-  }
-  *lpCriticalSection = CRITICAL_SECTION{};
-  lpCriticalSection->LockSemaphore = mutex;
-}
-
-void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  qmsim::Guarded([] { qmsim::EnterCall("EnterCriticalSection"); });
-  MutexOf(lpCriticalSection)->lock();
-}
-
-BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  if (auto fault = Guarded<std::optional<unsigned>>(
-          std::nullopt, [] { return qmsim::EnterCall("TryEnterCriticalSection"); })) {
-    return Fail(*fault);
-  }
-  return MutexOf(lpCriticalSection)->try_lock() ? TRUE : FALSE;
-}
-
-void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  qmsim::Guarded([] { qmsim::EnterCall("LeaveCriticalSection"); });
-  MutexOf(lpCriticalSection)->unlock();
-}
-
-void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  qmsim::Guarded([] { qmsim::EnterCall("DeleteCriticalSection"); });
-  delete MutexOf(lpCriticalSection);
-  lpCriticalSection->LockSemaphore = nullptr;
-}
-
 // ---- Waking on their own (simctl.h) ----
 
 void sim_mark_thread_wakes(void) {
@@ -467,26 +424,6 @@ int sim_threads_woke_on_their_own(void) {
   });
 }
 
-// ---- Debugger output ----
-
-void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
-  qmsim::Guarded([&] {
-    qmsim::EnterCall("OutputDebugStringA");
-    if (lpOutputString == nullptr) return;
-    qmsim::AddDebugLine(lpOutputString);
-    if (std::getenv("QUILLMOTE_DEBUG_STDERR") != nullptr) {
-      std::fputs(lpOutputString, stderr);
-      std::fflush(stderr);
-    }
-  });
-}
-
 }  // extern "C"
-
-// The native build's half of the simulated system's checks.
-bool qmsim::CodeIsLoaded(std::uintptr_t address) {
-  Dl_info info{};
-  return dladdr(reinterpret_cast<void*>(address), &info) != 0;
-}
 
 extern "C" unsigned sim_thread_timed_waits(void) { return t_timed_waits; }
