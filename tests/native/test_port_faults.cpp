@@ -1,6 +1,7 @@
 // The ports and their workers when the system's own calls fail: a wake that
 // is never signalled, a wait that can't be done, a header or a device the
 // system won't take back at first asking.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -128,6 +129,31 @@ TEST(WorkerThread, JoinWaitsForTheRoutineWhenTheSystemCantWait) {
   sim_clear_faults();
   EXPECT_TRUE(joinWaited.load()) << "Join never asked the system to wait";
   EXPECT_TRUE(finished.load());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PortFaults, ADoneNotificationAfterARefusedCloseFindsItsMemoryKept) {
+  // The device will neither reset nor close, so its handle outlives the
+  // port; a message it still holds completes afterwards and calls back.
+  // AddressSanitizer judges that the callback touches nothing freed.
+  auto* port = new CMIDIOutDevice;
+  port->Open(m_surface.output());
+  sim_hold_completions(1);
+  const char sysex[] = {char(0xF0), 1, char(0xF7)};
+  port->SendLongMsg(sysex, sizeof sysex);
+  sim_fail("midiOutReset", MMSYSERR_INVALHANDLE, 0, 0);
+  sim_fail("midiOutClose", MMSYSERR_INVALHANDLE, 0, 0);
+  delete port;
+  sim_clear_faults();
+  const auto lines = m_surface.DebugLines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Quillmote Midi output port did not finish closing; its memory is kept\n"),
+            lines.end());
+  EXPECT_EQ(sim_release_completions(m_surface.output(), 1, 0), 1u);
+  EXPECT_EQ(sim_wait_idle(10000), 1);
 }
 
 }  // namespace
