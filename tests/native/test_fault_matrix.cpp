@@ -31,8 +31,9 @@
 #include <vector>
 
 #include "bindings_fixture.h"
+#include "fake_host.h"
 #include "plugin/exports.h"
-#include "support.h"
+#include "sim_surface.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -411,8 +412,8 @@ class Matrix {
     }
     if (c.phase == Phase::kClose) {
       // Something on its way to the surface as the host closes.
-      m_plugin.Update(41, reinterpret_cast<HostArg>("00:00:01.50"));
-      m_plugin.Update(7, 1);
+      m_plugin.Update(HostCode::kTime, reinterpret_cast<HostArg>("00:00:01.50"));
+      m_plugin.Update(HostCode::kRecordState, 1);
     }
     sim_debug_clear();
     const auto before = CallCounts();
@@ -461,9 +462,9 @@ class Matrix {
     m_host.ClearCalls();
     out.reopen = m_plugin.Open(&services);
     surface.Send(kNoteOn, kPlay, 127);
-    m_plugin.Update(41, reinterpret_cast<HostArg>("00:00:02.00"));
+    m_plugin.Update(HostCode::kTime, reinterpret_cast<HostArg>("00:00:02.00"));
     const auto calls = m_host.CallsOf(HostCall::kAction);
-    const bool acted = !calls.empty() && calls.back() == test::Action(3, 1, 0);
+    const bool acted = !calls.empty() && calls.back() == test::Action(HostCode::kPlay, 1, 0);
     const auto received = surface.Received();
     const bool shown = !received.empty() && received.back() == test::Lcd(29, "00:00:02.00");
     out.worksAgain = out.reopen == 1 && acted && shown;
@@ -513,18 +514,18 @@ class Matrix {
       case Phase::kNotifications: {
         const double volume = -6.0;
         const double levels[2] = {0.5, 0.25};
-        m_plugin.Update(7, 1);
-        m_plugin.Update(18, 2, 3);
-        m_plugin.Update(20, 2, reinterpret_cast<HostArg>(&volume));
-        m_plugin.Update(21, 2, -40);
-        m_plugin.Update(15, 2, 1);
-        m_plugin.Update(16, 2, 1);
-        m_plugin.Update(19, 2, 1);
-        m_plugin.Update(39, 0);
-        m_plugin.Update(40, reinterpret_cast<HostArg>(&levels[0]),
+        m_plugin.Update(HostCode::kRecordState, 1);
+        m_plugin.Update(HostCode::kTrackChange, 2, 3);
+        m_plugin.Update(HostCode::kVolume, 2, reinterpret_cast<HostArg>(&volume));
+        m_plugin.Update(HostCode::kPan, 2, -40);
+        m_plugin.Update(HostCode::kFlag15, 2, 1);
+        m_plugin.Update(HostCode::kFlag16, 2, 1);
+        m_plugin.Update(HostCode::kFlag19, 2, 1);
+        m_plugin.Update(HostCode::kReloadBindings, 0);
+        m_plugin.Update(HostCode::kLevels, reinterpret_cast<HostArg>(&levels[0]),
                         reinterpret_cast<HostArg>(&levels[1]));
-        m_plugin.Update(41, reinterpret_cast<HostArg>("00:01:02.03"));
-        m_plugin.Update(44, 2);
+        m_plugin.Update(HostCode::kTime, reinterpret_cast<HostArg>("00:01:02.03"));
+        m_plugin.Update(HostCode::kTrackName, 2);
         return "";
       }
       case Phase::kInput:

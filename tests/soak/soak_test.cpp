@@ -13,9 +13,10 @@
 #include <string>
 #include <thread>
 
+#include "fake_host.h"
 #include "live_heap.h"
 #include "plugin/exports.h"
-#include "support.h"
+#include "sim_surface.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -72,14 +73,14 @@ class Soak : public ::testing::Test {
     const double levels[2] = {0.75, 0.5};
     const std::string time = "00:00:" + std::to_string(n % 60) + ".00";
     m_surface.Send(kNoteOn, kPlay, 127);
-    UpdateController(18, 1, 4, 0);
+    UpdateController(HostCode::kTrackChange, 1, 4, 0);
     m_surface.Send(kNoteOn, kPlay, 0);
     m_surface.Send(kNoteOn, kShift, 127);
-    UpdateController(40, reinterpret_cast<HostArg>(&levels[0]),
+    UpdateController(HostCode::kLevels, reinterpret_cast<HostArg>(&levels[0]),
                      reinterpret_cast<HostArg>(&levels[1]), 0);
     m_surface.Send(kControlChange, kWheel, 1);
     m_surface.Send(kNoteOn, kLoop, 127);
-    UpdateController(41, reinterpret_cast<HostArg>(time.c_str()), 0, 0);
+    UpdateController(HostCode::kTime, reinterpret_cast<HostArg>(time.c_str()), 0, 0);
     m_surface.Send(kNoteOn, kShift, 0);
     // A quarter of the cycles close as real drivers call back: late, after
     // the close calls returned.
@@ -159,7 +160,7 @@ TEST_F(Soak, DisplayWritesWithDoneNotificationsInBurstsAndOutOfOrder) {
           text, sizeof text, "%02u:%02u:%02u.%02u", static_cast<unsigned>(written / 360000 % 100),
           static_cast<unsigned>(written / 6000 % 60), static_cast<unsigned>(written / 100 % 60),
           static_cast<unsigned>(written % 100));
-      UpdateController(41, reinterpret_cast<HostArg>(text), 0, 0);
+      UpdateController(HostCode::kTime, reinterpret_cast<HostArg>(text), 0, 0);
     }
     const unsigned held = sim_pending_headers();
     if (held > mostHeld) mostHeld = held;

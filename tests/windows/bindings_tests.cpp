@@ -11,11 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "dialog_layout.h"
 #include <gtest/gtest.h>
 
 namespace {
 
-constexpr char kCaption[] = "Quillmote Button Bindings";
+constexpr const char* kCaption = test::kDialogCaption;
 constexpr char kKey[] = "Software\\Harrowgate\\QuillmoteVelloran";
 
 typedef void(__cdecl* GetCommandNameFn)(int32_t, char*, int32_t, int32_t*);
@@ -36,58 +37,6 @@ void __cdecl CommandName(int32_t index, char* buffer, int32_t size, int32_t* val
                 kCommands[static_cast<size_t>(index)].c_str());
   *valid = index == 1 ? 0 : 1;  // "Hidden" is not a valid command
 }
-
-// What the user expects of each control, in template order.
-struct Control {
-  const char* className;
-  int id;
-  int x, y, cx, cy;
-  DWORD style;  // bits that must be set
-  const char* text;
-};
-
-// The template gives the boxes WS_VSCROLL too, but a combo box hands that on
-// to its list window, so the box itself no longer shows it.
-constexpr DWORD kBox = WS_CHILD | WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWN | CBS_SORT;
-constexpr DWORD kLabel = WS_CHILD | WS_VISIBLE | WS_GROUP;
-
-const Control kControls[] = {
-    {"ComboBox", 1001, 7, 16, 167, 78, kBox, nullptr},
-    {"ComboBox", 1000, 188, 16, 167, 78, kBox, nullptr},
-    {"ComboBox", 1003, 7, 45, 167, 78, kBox, nullptr},
-    {"ComboBox", 1002, 188, 45, 167, 78, kBox, nullptr},
-    {"ComboBox", 1005, 7, 74, 167, 78, kBox, nullptr},
-    {"ComboBox", 1004, 188, 74, 167, 78, kBox, nullptr},
-    {"ComboBox", 1007, 7, 103, 167, 78, kBox, nullptr},
-    {"ComboBox", 1008, 188, 103, 167, 78, kBox, nullptr},
-    {"ComboBox", 1006, 7, 132, 167, 78, kBox, nullptr},
-    {"ComboBox", 1009, 188, 132, 167, 78, kBox, nullptr},
-    {"ComboBox", 1015, 7, 161, 167, 78, kBox, nullptr},
-    {"ComboBox", 1010, 188, 161, 167, 78, kBox, nullptr},
-    {"ComboBox", 1011, 7, 190, 167, 78, kBox, nullptr},
-    {"ComboBox", 1012, 188, 190, 167, 78, kBox, nullptr},
-    {"ComboBox", 1013, 7, 219, 167, 78, kBox, nullptr},
-    {"ComboBox", 1014, 188, 219, 167, 78, kBox, nullptr},
-    {"Button", IDOK, 215, 252, 50, 14, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, "OK"},
-    {"Button", IDCANCEL, 306, 252, 50, 14, WS_CHILD | WS_VISIBLE | WS_TABSTOP, "Cancel"},
-    {"Static", -1, 188, 8, 30, 8, kLabel, "Shift + IN"},
-    {"Static", -1, 7, 8, 8, 8, kLabel, "IN"},
-    {"Static", -1, 188, 37, 38, 8, kLabel, "Shift + OUT"},
-    {"Static", -1, 7, 37, 16, 8, kLabel, "OUT"},
-    {"Static", -1, 188, 66, 48, 8, kLabel, "Shift + PUNCH"},
-    {"Static", -1, 7, 66, 26, 8, kLabel, "PUNCH"},
-    {"Static", -1, 7, 124, 54, 8, kLabel, "Shift + TRACK-R"},
-    {"Static", -1, 7, 95, 53, 8, kLabel, "Shift + TRACK-L"},
-    {"Static", -1, 188, 95, 42, 8, kLabel, "Shift + PREV"},
-    {"Static", -1, 188, 124, 42, 8, kLabel, "Shift + NEXT"},
-    {"Static", -1, 188, 153, 38, 8, kLabel, "Shift + ADD"},
-    {"Static", -1, 188, 182, 44, 8, kLabel, "Shift + FFWD"},
-    {"Static", -1, 7, 211, 41, 8, kLabel, "Shift + PLAY"},
-    {"Static", -1, 7, 153, 35, 8, kLabel, "Footswitch"},
-    {"Static", -1, 7, 182, 41, 8, kLabel, "Shift + RWD"},
-    {"Static", -1, 188, 211, 54, 8, kLabel, "Shift + RECORD"},
-    {"Static", -1, 7, 257, 114, 14, kLabel, "v1.0.3  -  "},  // followed by a web address
-};
 
 std::string Text(HWND window) {
   char text[256] = {};
@@ -292,16 +241,24 @@ TEST_F(BindingsDialog, ShowsTheTemplateAndStoresTheUsersChoicesAtOk) {
   const int result = Configure([](HWND dialog) {
     EXPECT_EQ(Text(dialog), kCaption);
     HWND control = GetWindow(dialog, GW_CHILD);
-    for (const Control& expected : kControls) {
+    for (const test::DialogControl& expected : test::kDialogLayout) {
       ASSERT_NE(control, nullptr);
       char className[32] = {};
       GetClassNameA(control, className, sizeof className);
       EXPECT_STREQ(className, expected.className) << expected.id;
       EXPECT_EQ(static_cast<int>(static_cast<int16_t>(GetDlgCtrlID(control))), expected.id);
+      // A combo box hands WS_VSCROLL on to its list window, so the box itself
+      // no longer shows it; the window system may add bits of its own.
+      DWORD styleBits = expected.style;
+      if (expected.className == std::string("ComboBox")) {
+        styleBits &= ~static_cast<DWORD>(WS_VSCROLL);
+      }
       const DWORD style = static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE));
-      EXPECT_EQ(style & expected.style, expected.style) << expected.id;
-      if (expected.text != nullptr) {
+      EXPECT_EQ(style & styleBits, styleBits) << expected.id;
+      if (expected.textIsPrefix) {
         EXPECT_EQ(Text(control).rfind(expected.text, 0), 0u) << Text(control);
+      } else if (expected.className != std::string("ComboBox")) {
+        EXPECT_EQ(Text(control), expected.text) << expected.id;
       }
       // Where the template puts it, in this dialog's units.
       RECT want = {expected.x, expected.y, expected.x + expected.cx, expected.y + expected.cy};

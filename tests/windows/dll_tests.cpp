@@ -14,6 +14,12 @@
 
 namespace {
 
+// The host's record and the two notification codes used here, written from
+// the host's side rather than taken from the plug-in's headers: this test
+// checks the boundary as a host built apart from the plug-in sees it.
+constexpr int32_t kRecordState = 7;
+constexpr int32_t kUnhandledCode = 8;  // no notification the plug-in follows
+
 struct HostServices {
   void(__cdecl* DoAction)(int32_t, int32_t, int32_t, int32_t);
   void(__cdecl* QueryValue)(int32_t, int32_t, void*, int32_t);
@@ -182,7 +188,7 @@ TEST_F(PluginDll, WithoutMidiDevicesOpenFailsAndSaysWhy) {
   ASSERT_TRUE(open && update && close);
 
   // Nothing happens before a controller exists.
-  EXPECT_EQ(update(7, 1, 0, 0), 0);
+  EXPECT_EQ(update(kRecordState, 1, 0, 0), 0);
   close();
 
   const HostServices host = {&NoAction, &NoQuery, &NoName, 0, &NoRun, 0};
@@ -192,8 +198,8 @@ TEST_F(PluginDll, WithoutMidiDevicesOpenFailsAndSaysWhy) {
       std::find(g_debugLines.begin(), g_debugLines.end(), "Couldn't find Quillmote Midi port\n"),
       g_debugLines.end());
   // The controller stays and takes notifications, sending nothing.
-  EXPECT_EQ(update(8, 42, 0, 0), 42);
-  update(7, 1, 0, 0);
+  EXPECT_EQ(update(kUnhandledCode, 42, 0, 0), 42);
+  update(kRecordState, 1, 0, 0);
   close();
   close();
 }

@@ -16,8 +16,7 @@
 
 namespace {
 
-using wine::Host;
-using wine::HostServices;
+using test::FakeHost;
 
 constexpr unsigned kDeadlockMilliseconds = 10000;
 
@@ -39,8 +38,8 @@ class LateClose : public ::testing::Test {
     sim_end_late_callbacks();
   }
 
-  wine::Surface m_surface;
-  Host m_host;
+  test::SimSurface m_surface;
+  FakeHost m_host;
 };
 
 TEST_F(LateClose, FreeLibraryAtOnceWithWritesAndInputOnTheirWay) {
@@ -59,8 +58,9 @@ TEST_F(LateClose, FreeLibraryAtOnceWithWritesAndInputOnTheirWay) {
     // Lateness from 0 to 9 ms, as a driver's thread is busy or not.
     sim_set_late_callbacks(static_cast<unsigned>(repetition % 10), 0);
     for (int i = 0; i < 3; ++i) {
-      update(40, wine::Plugin::Address(&levels[0]), wine::Plugin::Address(&levels[1]), 0);
-      update(41, wine::Plugin::Address("00:00:01.25"), 0, 0);
+      update(HostCode::kLevels, wine::Plugin::Address(&levels[0]),
+             wine::Plugin::Address(&levels[1]), 0);
+      update(HostCode::kTime, wine::Plugin::Address("00:00:01.25"), 0, 0);
     }
     sim_send_input(m_surface.input(), 0x7F5E90, 0, 0);  // PLAY, on its way
     close();

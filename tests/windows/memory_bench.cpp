@@ -37,7 +37,8 @@ SIZE_T Committed() {
 void Stream(const wine::Plugin& plugin, unsigned device, int writes, DWORD& lastRelease) {
   for (int i = 0; i < writes; ++i) {
     const double levels[2] = {(i % 97) / 96.0, (i % 89) / 88.0};
-    plugin.Update(40, wine::Plugin::Address(&levels[0]), wine::Plugin::Address(&levels[1]));
+    plugin.Update(HostCode::kLevels, wine::Plugin::Address(&levels[0]),
+                  wine::Plugin::Address(&levels[1]));
     const bool burst = (i + 1) % kBurst == 0;
     if (burst || GetTickCount() - lastRelease >= kLatestMilliseconds) {
       sim_release_completions(device, burst ? kBurst : ~0u, 0);
@@ -58,8 +59,8 @@ int main() {
   }
   std::vector<long long> growth;
   for (int run = 0; run < kRuns; ++run) {
-    wine::Host host;
-    wine::Surface surface;
+    test::FakeHost host;
+    test::SimSurface surface;
     if (plugin.Open(host.Services()) != 1) {
       std::fprintf(stderr, "error: the plug-in did not attach\n");
       return 1;

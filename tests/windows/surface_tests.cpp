@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "wine_rig.h"
@@ -11,17 +12,17 @@
 
 namespace {
 
-using wine::Action;
-using wine::Bytes;
-using wine::Clear;
-using wine::Host;
-using wine::HostCall;
-using wine::Lamp;
-using wine::Lcd;
+using test::Action;
+using test::Bytes;
+using test::Clear;
+using test::FakeHost;
+using test::HostCall;
+using test::Lamp;
+using test::Lcd;
+using test::Query;
+using test::Ran;
+using test::SimSurface;
 using wine::Plugin;
-using wine::Query;
-using wine::Ran;
-using wine::Surface;
 
 using Calls = std::vector<HostCall>;
 using Messages = std::vector<Bytes>;
@@ -42,7 +43,7 @@ class Attached : public ::testing::Test {
   }
   // The host's own calls: the track change that every input test starts from.
   void SelectTrack(int32_t track) {
-    plugin().Update(18, track, 0);
+    plugin().Update(HostCode::kTrackChange, track, 0);
     m_surface.Take();
     m_host.ClearCalls();
   }
@@ -52,8 +53,8 @@ class Attached : public ::testing::Test {
     return calls;
   }
 
-  Surface m_surface;
-  Host m_host;
+  SimSurface m_surface;
+  FakeHost m_host;
 };
 
 TEST_F(Attached, OpenClearsTheDisplayThenPutsOutTheLoopLamp) {
@@ -67,15 +68,15 @@ TEST_F(Attached, OpenClearsTheDisplayThenPutsOutTheLoopLamp) {
 
 TEST(Detached, WithoutTheSurfaceOpenFailsAndSaysWhy) {
   ASSERT_TRUE(Plugin::Get().Loaded());
-  Surface surface(false);
+  SimSurface surface(false);
   sim_add_output("Other");
-  Host host;
+  FakeHost host;
   EXPECT_EQ(Plugin::Get().Open(host.Services()), 0);
   const auto lines = surface.DebugLines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Couldn't find Quillmote Midi port\n"),
             lines.end());
   EXPECT_EQ(sim_open_devices(), 0u);
-  EXPECT_EQ(Plugin::Get().Update(7, 1), 1);
+  EXPECT_EQ(Plugin::Get().Update(HostCode::kRecordState, 1), 1);
   EXPECT_EQ(sim_sent_count(0), 0u);
   Plugin::Get().Close();
 }
@@ -87,27 +88,28 @@ TEST_F(Attached, TrackChangeRefreshesTheTrackInOrder) {
   m_host.SetName(4, "Bass");
   m_host.SetVolume(4, -6.5);
   m_host.SetPan(4, -42);
-  m_host.SetFlag(15, 4, 1);
-  m_host.SetFlag(16, 4, 0);
-  m_host.SetFlag(19, 4, 7);
-  plugin().Update(18, 4, 12);
+  m_host.SetFlag(HostCode::kQueryFlag15, 4, 1);
+  m_host.SetFlag(HostCode::kQueryFlag16, 4, 0);
+  m_host.SetFlag(HostCode::kQueryFlag19, 4, 7);
+  plugin().Update(HostCode::kTrackChange, 4, 12);
   EXPECT_EQ(m_surface.Take(),
             (Messages{Lcd(20, "5 (12)    "), Lcd(0, "Bass      "), Lcd(11, "-6.5 "), Lcd(17, "L42"),
                       Lamp(16, true), Lamp(8, false), Lamp(0, true)}));
   const Calls calls = TakeCalls();
-  EXPECT_EQ(calls, (Calls{Query(44, 4), Query(20, 4), Query(21, 4), Query(15, 4), Query(16, 4),
-                          Query(19, 4)}));
-  for (const HostCall& call : calls) EXPECT_EQ(call.thread, GetCurrentThreadId());
+  EXPECT_EQ(calls, (Calls{Query(HostCode::kQueryName, 4), Query(HostCode::kQueryVolume, 4),
+                          Query(HostCode::kQueryPan, 4), Query(HostCode::kQueryFlag15, 4),
+                          Query(HostCode::kQueryFlag16, 4), Query(HostCode::kQueryFlag19, 4)}));
+  for (const HostCall& call : calls) EXPECT_EQ(call.thread, std::this_thread::get_id());
 }
 
 TEST_F(Attached, RecordLevelsAndTime) {
   Open();
   const double zero = 0.0, full = 1.0;
-  plugin().Update(7, 1);
-  plugin().Update(40, Plugin::Address(&zero), Plugin::Address(&zero));
-  plugin().Update(40, Plugin::Address(&full), Plugin::Address(&zero));
-  plugin().Update(41, Plugin::Address("1:02.345"));
-  plugin().Update(41, 0);
+  plugin().Update(HostCode::kRecordState, 1);
+  plugin().Update(HostCode::kLevels, Plugin::Address(&zero), Plugin::Address(&zero));
+  plugin().Update(HostCode::kLevels, Plugin::Address(&full), Plugin::Address(&zero));
+  plugin().Update(HostCode::kTime, Plugin::Address("1:02.345"));
+  plugin().Update(HostCode::kTime, 0);
   EXPECT_EQ(m_surface.Take(),
             (Messages{Lamp(95, true), Lcd(20, "\x03       "),
                       Lcd(20, "\x04\x01\x01\x01\x01\x01\x01\x01"), Lcd(29, "   1:02.345")}));
@@ -128,23 +130,23 @@ TEST_F(Attached, ButtonsAndWheelOnBothLayersCallTheHostFromTheInputThread) {
     Messages surface;
   };
   const Step steps[] = {
-      {"PLAY", 0x90, 94, 0x7F, {Action(3, 1, 0)}, {}},
+      {"PLAY", 0x90, 94, 0x7F, {Action(HostCode::kPlay, 1, 0)}, {}},
       {"PLAY released", 0x90, 94, 0, {}, {}},
-      {"RWD", 0x90, 91, 0x7F, {Action(0, 1, 0)}, {}},
-      {"RWD released", 0x90, 91, 0, {Action(0, 0, 0)}, {}},
-      {"TRACK-R", 0x90, 49, 0x7F, {Action(18, 0, kTrack + 1)}, {}},
+      {"RWD", 0x90, 91, 0x7F, {Action(HostCode::kRewind, 1, 0)}, {}},
+      {"RWD released", 0x90, 91, 0, {Action(HostCode::kRewind, 0, 0)}, {}},
+      {"TRACK-R", 0x90, 49, 0x7F, {Action(HostCode::kSelectTrack, 0, kTrack + 1)}, {}},
       {"TRACK-R released", 0x90, 49, 0, {}, {}},
       {"UNDO", 0x90, 76, 0x7F, {Ran(kUndo, 0x90)}, {}},
       {"UNDO released", 0x90, 76, 0, {Ran(kUndo, 0x80)}, {}},
-      {"wheel forward", 0xB0, 60, 3, {Action(12, 1, 0)}, {}},
-      {"wheel backward", 0xB0, 60, 70, {Action(12, -1, 0)}, {}},
+      {"wheel forward", 0xB0, 60, 3, {Action(HostCode::kTransportStep, 1, 0)}, {}},
+      {"wheel backward", 0xB0, 60, 70, {Action(HostCode::kTransportStep, -1, 0)}, {}},
       {"LOOP", 0x90, 86, 0x7F, {}, {Lamp(86, true)}},
-      {"PLAY in loop mode", 0x90, 94, 0x7F, {Action(5, 1, 0)}, {}},
+      {"PLAY in loop mode", 0x90, 94, 0x7F, {Action(HostCode::kPlayLooped, 1, 0)}, {}},
       {"SHIFT", 0x90, 121, 0x7F, {}, {Lcd(10, "~")}},
       {"shifted UNDO", 0x90, 76, 0x7F, {Ran(kRedo, 0x90)}, {}},
-      {"shifted wheel: volume", 0xB0, 60, 2, {Action(20, -100, kTrack)}, {}},
+      {"shifted wheel: volume", 0xB0, 60, 2, {Action(HostCode::kSetVolume, -100, kTrack)}, {}},
       {"shifted LOOP: pan mode", 0x90, 86, 0x7F, {}, {Lcd(10, " "), Lcd(16, "~")}},
-      {"shifted wheel: pan", 0xB0, 60, 65, {Action(21, -10, kTrack)}, {}},
+      {"shifted wheel: pan", 0xB0, 60, 65, {Action(HostCode::kChangePan, -10, kTrack)}, {}},
       {"SHIFT released", 0x90, 121, 0, {}, {Lcd(16, " ")}},
   };
   for (const Step& step : steps) {
@@ -153,7 +155,7 @@ TEST_F(Attached, ButtonsAndWheelOnBothLayersCallTheHostFromTheInputThread) {
     EXPECT_EQ(m_surface.Take(), step.surface);
     const Calls calls = TakeCalls();
     EXPECT_EQ(calls, step.calls);
-    for (const HostCall& call : calls) EXPECT_NE(call.thread, GetCurrentThreadId());
+    for (const HostCall& call : calls) EXPECT_NE(call.thread, std::this_thread::get_id());
   }
 }
 
@@ -199,7 +201,7 @@ TEST_F(Bindings, AreResolvedAgainWhenTheHostAsks) {
   m_surface.Press(103);
   EXPECT_EQ(TakeCalls(), (Calls{Ran(0, 0x90)}));
   Store("Footswitch", "Other");
-  plugin().Update(39);
+  plugin().Update(HostCode::kReloadBindings);
   m_surface.Press(103);
   EXPECT_EQ(TakeCalls(), (Calls{Ran(3, 0x90)}));
 }
@@ -214,11 +216,11 @@ TEST_F(Attached, CloseWithDisplayWritesInFlightLeavesNoHeaderPrepared) {
   };
   for (const Case& c : {Case{"held by the system", true, 0}, Case{"slow system", false, 200}}) {
     SCOPED_TRACE(c.name);
-    Surface surface;
+    SimSurface surface;
     Open();
     sim_set_completion_delay(c.delay);
     sim_hold_completions(c.hold ? 1 : 0);
-    for (int i = 0; i < 20; ++i) plugin().Update(41, Plugin::Address("0:00.000"));
+    for (int i = 0; i < 20; ++i) plugin().Update(HostCode::kTime, Plugin::Address("0:00.000"));
     EXPECT_GT(sim_pending_headers(), 0u);
     plugin().Close();
     EXPECT_EQ(sim_prepared_headers(), 0u);

@@ -21,8 +21,9 @@
 
 #include "bindings/binding_table.h"
 #include "bindings/settings_dlg.h"
+#include "fake_host.h"
+#include "sim_surface.h"
 #include "simctl.h"
-#include "support.h"
 #include <gtest/gtest.h>
 
 namespace bindtest {

@@ -20,6 +20,7 @@ using test::InputRig;
 using test::Lamp;
 using test::Lcd;
 using test::Query;
+using test::Ran;
 
 using Calls = std::vector<HostCall>;
 using Messages = std::vector<Bytes>;
@@ -27,9 +28,6 @@ using Messages = std::vector<Bytes>;
 constexpr int32_t kTrack = 5;  // the rig's current track
 constexpr int32_t kUndo = 1;   // the rig's "Undo (1)"
 constexpr int32_t kRedo = 3;   // the rig's "Redo"
-
-// A RunCommand call (the test's own Run is taken by the framework).
-HostCall Ran(int32_t index, int32_t status) { return test::Run(index, status); }
 
 HostCall Bound(int32_t controlId, bool pressed) {
   return Ran(BoundCommand(controlId), pressed ? kCommandPressed : kCommandReleased);
@@ -66,18 +64,33 @@ Edge BindingEdge(int32_t controlId, bool pressed) { return {{Bound(controlId, pr
 std::vector<ButtonRow> ButtonTable() {
   const Edge none{};
   return {
-      {"FLAG-19", 0, {{Action(19, 1, kTrack)}, {}}, none, {ScanUp(19), {}}, none},
-      {"FLAG-16", 8, {{Action(16, 1, kTrack)}, {}}, none, {ScanDown(16), {}}, none},
-      {"FLAG-15", 16, {{Action(15, 1, kTrack)}, {}}, none, {ScanUp(15), {}}, none},
+      {"FLAG-19",
+       0,
+       {{Action(HostCode::kToggleFlag19, 1, kTrack)}, {}},
+       none,
+       {ScanUp(HostCode::kQueryFlag19), {}},
+       none},
+      {"FLAG-16",
+       8,
+       {{Action(HostCode::kToggleFlag16, 1, kTrack)}, {}},
+       none,
+       {ScanDown(HostCode::kQueryFlag16), {}},
+       none},
+      {"FLAG-15",
+       16,
+       {{Action(HostCode::kToggleFlag15, 1, kTrack)}, {}},
+       none,
+       {ScanUp(HostCode::kQueryFlag15), {}},
+       none},
       {"TRACK-L",
        48,
-       {{Action(18, 0, kTrack - 1)}, {}},
+       {{Action(HostCode::kSelectTrack, 0, kTrack - 1)}, {}},
        none,
        BindingEdge(1007, true),
        BindingEdge(1007, false)},
       {"TRACK-R",
        49,
-       {{Action(18, 0, kTrack + 1)}, {}},
+       {{Action(HostCode::kSelectTrack, 0, kTrack + 1)}, {}},
        none,
        BindingEdge(1006, true),
        BindingEdge(1006, false)},
@@ -87,16 +100,21 @@ std::vector<ButtonRow> ButtonTable() {
        {{Ran(kUndo, 0x80)}, {}},
        {{Ran(kRedo, 0x90)}, {}},
        {{Ran(kRedo, 0x80)}, {}}},
-      {"ADD", 82, {{Action(9, 1, 0)}, {}}, none, BindingEdge(1010, true), BindingEdge(1010, false)},
+      {"ADD",
+       82,
+       {{Action(HostCode::kAdd, 1, 0)}, {}},
+       none,
+       BindingEdge(1010, true),
+       BindingEdge(1010, false)},
       {"PREV",
        84,
-       {{Action(11, 1, 0)}, {}},
+       {{Action(HostCode::kPrevious, 1, 0)}, {}},
        none,
        BindingEdge(1008, true),
        BindingEdge(1008, false)},
       {"NEXT",
        85,
-       {{Action(10, 1, 0)}, {}},
+       {{Action(HostCode::kNext, 1, 0)}, {}},
        none,
        BindingEdge(1009, true),
        BindingEdge(1009, false)},
@@ -107,26 +125,26 @@ std::vector<ButtonRow> ButtonTable() {
        BindingEdge(1002, false)},
       {"RWD",
        91,
-       {{Action(0, 1, 0)}, {}},
-       {{Action(0, 0, 0)}, {}},
+       {{Action(HostCode::kRewind, 1, 0)}, {}},
+       {{Action(HostCode::kRewind, 0, 0)}, {}},
        BindingEdge(1011, true),
        BindingEdge(1011, false)},
       {"FFWD",
        92,
-       {{Action(1, 1, 0)}, {}},
-       {{Action(1, 0, 0)}, {}},
+       {{Action(HostCode::kFastForward, 1, 0)}, {}},
+       {{Action(HostCode::kFastForward, 0, 0)}, {}},
        BindingEdge(1012, true),
        BindingEdge(1012, false)},
-      {"STOP", 93, {{Action(2, 1, 0)}, {}}, none, none, none},
+      {"STOP", 93, {{Action(HostCode::kStop, 1, 0)}, {}}, none, none, none},
       {"PLAY",
        94,
-       {{Action(3, 1, 0)}, {}},
+       {{Action(HostCode::kPlay, 1, 0)}, {}},
        none,
        BindingEdge(1013, true),
        BindingEdge(1013, false)},
       {"RECORD",
        95,
-       {{Action(7, 1, 0)}, {}},
+       {{Action(HostCode::kRecord, 1, 0)}, {}},
        none,
        BindingEdge(1014, true),
        BindingEdge(1014, false)},
@@ -180,7 +198,8 @@ TEST(Buttons, AnyVelocityPressesAndAnyChannelCounts) {
   rig.Send(0x95, kNotePlay, 1);
   rig.Send(0x9F, kNoteRewind, 0x40);
   rig.Send(0x9F, kNoteRewind, 0);
-  EXPECT_EQ(rig.host.Calls(), (Calls{Action(3, 1, 0), Action(0, 1, 0), Action(0, 0, 0)}));
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(HostCode::kPlay, 1, 0), Action(HostCode::kRewind, 1, 0),
+                                     Action(HostCode::kRewind, 0, 0)}));
 }
 
 TEST(Buttons, IgnoresEverythingButNoteOnsAndTheWheel) {
@@ -206,7 +225,7 @@ TEST(Buttons, IgnoresEverythingButNoteOnsAndTheWheel) {
   // SHIFT's note-off did not end a SHIFT that never began; nor did anything
   // above start it: PLAY is plain.
   rig.Press(kNotePlay);
-  EXPECT_EQ(rig.host.Calls(), (Calls{Action(3, 1, 0)}));
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(HostCode::kPlay, 1, 0)}));
 }
 
 TEST(Buttons, LoopModeLightsItsLampAndChangesPlay) {
@@ -218,7 +237,8 @@ TEST(Buttons, LoopModeLightsItsLampAndChangesPlay) {
   rig.Press(kNoteLoop);
   rig.Press(kNotePlay);
   EXPECT_EQ(rig.surface.Received(), (Messages{Lamp(86, true), Lamp(86, false)}));
-  EXPECT_EQ(rig.host.Calls(), (Calls{Action(5, 1, 0), Action(3, 1, 0)}));
+  EXPECT_EQ(rig.host.Calls(),
+            (Calls{Action(HostCode::kPlayLooped, 1, 0), Action(HostCode::kPlay, 1, 0)}));
 }
 
 TEST(Buttons, TheMarkFollowsShiftAndTheWheelMode) {
@@ -234,7 +254,7 @@ TEST(Buttons, TheMarkFollowsShiftAndTheWheelMode) {
                       Mark(16, true), Mark(10, true), Mark(16, false), Mark(10, false)}));
   // Pan mode didn't touch loop mode.
   rig.Press(kNotePlay);
-  EXPECT_EQ(rig.host.Calls(), (Calls{Action(3, 1, 0)}));
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(HostCode::kPlay, 1, 0)}));
 }
 
 TEST(Buttons, PressAndReleaseOnDifferentLayersGoToDifferentHandlers) {
@@ -249,8 +269,8 @@ TEST(Buttons, PressAndReleaseOnDifferentLayersGoToDifferentHandlers) {
   rig.Press(kNoteUndo);
   rig.Release(kNoteShift);
   rig.Release(kNoteUndo);
-  EXPECT_EQ(rig.host.Calls(), (Calls{Bound(1013, true), Action(0, 1, 0), Bound(1011, false),
-                                     Ran(kRedo, 0x90), Ran(kUndo, 0x80)}));
+  EXPECT_EQ(rig.host.Calls(), (Calls{Bound(1013, true), Action(HostCode::kRewind, 1, 0),
+                                     Bound(1011, false), Ran(kRedo, 0x90), Ran(kUndo, 0x80)}));
 }
 
 TEST(Buttons, UndoAndRedoWithoutTheirCommandsDoNothing) {
@@ -329,8 +349,10 @@ TEST(Buttons, TrackKeysStayWithinTheirBounds) {
       rig.Press(right ? kNoteTrackLeft : kNoteTrackRight);
       rig.Wheel(right ? 1 : 65);
       EXPECT_EQ(rig.host.Calls(),
-                (Calls{Action(18, 0, selected), Action(18, 0, selected),
-                       Action(18, 0, right ? c.previous : c.next), Action(18, 0, selected)}));
+                (Calls{Action(HostCode::kSelectTrack, 0, selected),
+                       Action(HostCode::kSelectTrack, 0, selected),
+                       Action(HostCode::kSelectTrack, 0, right ? c.previous : c.next),
+                       Action(HostCode::kSelectTrack, 0, selected)}));
     }
   }
 }
@@ -345,9 +367,11 @@ TEST(Buttons, WithoutACurrentTrackFlagsAndTheShiftedWheelNameTrack0xFFFF) {
   rig.Wheel(1);
   rig.Press(kNoteLoop);
   rig.Wheel(1);
-  EXPECT_EQ(rig.host.Calls(),
-            (Calls{Action(15, 1, 0xFFFF), Action(16, 1, 0xFFFF), Action(19, 1, 0xFFFF),
-                   Action(20, 100, 0xFFFF), Action(21, 10, 0xFFFF)}));
+  EXPECT_EQ(
+      rig.host.Calls(),
+      (Calls{Action(HostCode::kToggleFlag15, 1, 0xFFFF), Action(HostCode::kToggleFlag16, 1, 0xFFFF),
+             Action(HostCode::kToggleFlag19, 1, 0xFFFF), Action(HostCode::kSetVolume, 100, 0xFFFF),
+             Action(HostCode::kChangePan, 10, 0xFFFF)}));
 }
 
 TEST(Buttons, ShiftedFlagScans) {
@@ -360,21 +384,42 @@ TEST(Buttons, ShiftedFlagScans) {
   };
   Calls clearAll15;
   for (int32_t track = 0; track < 128; ++track) {
-    clearAll15.push_back(Query(15, track));
-    if (track == 3 || track == 40) clearAll15.push_back(Action(15, 1, track));
+    clearAll15.push_back(Query(HostCode::kQueryFlag15, track));
+    if (track == 3 || track == 40) clearAll15.push_back(Action(HostCode::kToggleFlag15, 1, track));
   }
   Calls highest16;
-  for (int32_t track = 127; track >= 40; --track) highest16.push_back(Query(16, track));
-  highest16.push_back(Action(16, 1, 40));
-  Calls clearAll19 = ScanUp(19);
-  clearAll19.insert(clearAll19.begin() + 128, Action(19, 1, 127));
+  for (int32_t track = 127; track >= 40; --track)
+    highest16.push_back(Query(HostCode::kQueryFlag16, track));
+  highest16.push_back(Action(HostCode::kToggleFlag16, 1, 40));
+  Calls clearAll19 = ScanUp(HostCode::kQueryFlag19);
+  clearAll19.insert(clearAll19.begin() + 128, Action(HostCode::kToggleFlag19, 1, 127));
 
   const Case cases[] = {
-      {"FLAG-15 clears every set flag", kNoteFlag15, 15, {{3, 1}, {40, 1}}, clearAll15},
-      {"FLAG-16 toggles only the highest", kNoteFlag16, 16, {{3, 1}, {40, 1}}, highest16},
-      {"FLAG-16 with none set", kNoteFlag16, 16, {}, ScanDown(16)},
-      {"only 1 counts as set", kNoteFlag19, 19, {{0, 2}, {1, -1}, {127, 1}}, clearAll19},
-      {"FLAG-16 ignores 2", kNoteFlag16, 16, {{126, 2}, {127, 0}}, ScanDown(16)},
+      {"FLAG-15 clears every set flag",
+       kNoteFlag15,
+       HostCode::kQueryFlag15,
+       {{3, 1}, {40, 1}},
+       clearAll15},
+      {"FLAG-16 toggles only the highest",
+       kNoteFlag16,
+       HostCode::kQueryFlag16,
+       {{3, 1}, {40, 1}},
+       highest16},
+      {"FLAG-16 with none set",
+       kNoteFlag16,
+       HostCode::kQueryFlag16,
+       {},
+       ScanDown(HostCode::kQueryFlag16)},
+      {"only 1 counts as set",
+       kNoteFlag19,
+       HostCode::kQueryFlag19,
+       {{0, 2}, {1, -1}, {127, 1}},
+       clearAll19},
+      {"FLAG-16 ignores 2",
+       kNoteFlag16,
+       HostCode::kQueryFlag16,
+       {{126, 2}, {127, 0}},
+       ScanDown(HostCode::kQueryFlag16)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -400,7 +445,7 @@ TEST(Buttons, TheDecoderLetsNoRefusalOut) {
   sim_clear_faults();
   rig.controller->OnShortMsg((kNoteShift << 8) | 0x90, 0);
   rig.controller->OnShortMsg(0x7F0000 | (kNotePlay << 8) | 0x90, 0);
-  EXPECT_EQ(rig.host.Calls(), (Calls{Action(5, 1, 0)}));
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(HostCode::kPlayLooped, 1, 0)}));
   EXPECT_EQ(rig.surface.Received(), (Messages{Mark(16, false)}));
 }
 
@@ -416,31 +461,67 @@ TEST(Wheel, StepsInEveryMode) {
   };
   const Case cases[] = {
       // Transport: one step per message, whatever its size.
-      {"transport forward", 0.0, {}, 5, Action(12, 1, 0)},
-      {"transport forward, largest", 0.0, {}, 63, Action(12, 1, 0)},
-      {"transport backward", 0.0, {}, 70, Action(12, -1, 0)},
-      {"transport, value 0", 0.0, {}, 0, Action(12, -1, 0)},
-      {"transport, value 64", 0.0, {}, 64, Action(12, -1, 0)},
+      {"transport forward", 0.0, {}, 5, Action(HostCode::kTransportStep, 1, 0)},
+      {"transport forward, largest", 0.0, {}, 63, Action(HostCode::kTransportStep, 1, 0)},
+      {"transport backward", 0.0, {}, 70, Action(HostCode::kTransportStep, -1, 0)},
+      {"transport, value 0", 0.0, {}, 0, Action(HostCode::kTransportStep, -1, 0)},
+      {"transport, value 64", 0.0, {}, 64, Action(HostCode::kTransportStep, -1, 0)},
       // Volume: 1.0 per step, 0.1 in fine mode, limited, cut toward zero.
-      {"volume one step back", 0.0, {kNoteShift}, 65, Action(20, -100, kTrack)},
-      {"volume one step up", 0.0, {kNoteShift}, 1, Action(20, 100, kTrack)},
-      {"volume 63 steps back", 0.0, {kNoteShift}, 127, Action(20, -6300, kTrack)},
-      {"volume at the top", 23.5, {kNoteShift}, 1, Action(20, 2400, kTrack)},
-      {"volume at the bottom", -159.5, {kNoteShift}, 65, Action(20, -16000, kTrack)},
-      {"volume far past the top", 20.0, {kNoteShift}, 63, Action(20, 2400, kTrack)},
-      {"fine volume cut toward zero", -3.26, {kNoteShift, kNoteStop}, 1, Action(20, -315, kTrack)},
-      {"fine volume back", 0.0, {kNoteShift, kNoteStop}, 127, Action(20, -630, kTrack)},
-      {"volume, value 0", 7.0, {kNoteShift}, 0, Action(20, 700, kTrack)},
+      {"volume one step back", 0.0, {kNoteShift}, 65, Action(HostCode::kSetVolume, -100, kTrack)},
+      {"volume one step up", 0.0, {kNoteShift}, 1, Action(HostCode::kSetVolume, 100, kTrack)},
+      {"volume 63 steps back", 0.0, {kNoteShift}, 127, Action(HostCode::kSetVolume, -6300, kTrack)},
+      {"volume at the top", 23.5, {kNoteShift}, 1, Action(HostCode::kSetVolume, 2400, kTrack)},
+      {"volume at the bottom",
+       -159.5,
+       {kNoteShift},
+       65,
+       Action(HostCode::kSetVolume, -16000, kTrack)},
+      {"volume far past the top",
+       20.0,
+       {kNoteShift},
+       63,
+       Action(HostCode::kSetVolume, 2400, kTrack)},
+      {"fine volume cut toward zero",
+       -3.26,
+       {kNoteShift, kNoteStop},
+       1,
+       Action(HostCode::kSetVolume, -315, kTrack)},
+      {"fine volume back",
+       0.0,
+       {kNoteShift, kNoteStop},
+       127,
+       Action(HostCode::kSetVolume, -630, kTrack)},
+      {"volume, value 0", 7.0, {kNoteShift}, 0, Action(HostCode::kSetVolume, 700, kTrack)},
       // Pan: 10 per step, 1 in fine mode.
-      {"pan", 0.0, {kNoteShift, kNoteLoop}, 2, Action(21, 20, kTrack)},
-      {"pan back", 0.0, {kNoteShift, kNoteLoop}, 127, Action(21, -630, kTrack)},
-      {"fine pan", 0.0, {kNoteShift, kNoteLoop, kNoteStop}, 65, Action(21, -1, kTrack)},
+      {"pan", 0.0, {kNoteShift, kNoteLoop}, 2, Action(HostCode::kChangePan, 20, kTrack)},
+      {"pan back", 0.0, {kNoteShift, kNoteLoop}, 127, Action(HostCode::kChangePan, -630, kTrack)},
+      {"fine pan",
+       0.0,
+       {kNoteShift, kNoteLoop, kNoteStop},
+       65,
+       Action(HostCode::kChangePan, -1, kTrack)},
       // A track key held without SHIFT: one track per message, the wheel's way.
-      {"TRACK-L held, forward", 0.0, {kNoteTrackLeft}, 3, Action(18, 0, kTrack + 1)},
-      {"TRACK-R held, backward", 0.0, {kNoteTrackRight}, 100, Action(18, 0, kTrack - 1)},
-      {"TRACK-R held, value 0", 0.0, {kNoteTrackRight}, 0, Action(18, 0, kTrack - 1)},
+      {"TRACK-L held, forward",
+       0.0,
+       {kNoteTrackLeft},
+       3,
+       Action(HostCode::kSelectTrack, 0, kTrack + 1)},
+      {"TRACK-R held, backward",
+       0.0,
+       {kNoteTrackRight},
+       100,
+       Action(HostCode::kSelectTrack, 0, kTrack - 1)},
+      {"TRACK-R held, value 0",
+       0.0,
+       {kNoteTrackRight},
+       0,
+       Action(HostCode::kSelectTrack, 0, kTrack - 1)},
       // SHIFT wins over a held track key.
-      {"TRACK-L and SHIFT held", 0.0, {kNoteTrackLeft, kNoteShift}, 1, Action(20, 100, kTrack)},
+      {"TRACK-L and SHIFT held",
+       0.0,
+       {kNoteTrackLeft, kNoteShift},
+       1,
+       Action(HostCode::kSetVolume, 100, kTrack)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -459,10 +540,11 @@ TEST(Wheel, StepsFromTheLastVolumeTheHostReported) {
   rig.Press(kNoteShift);
   rig.Wheel(1);
   rig.Wheel(1);  // before the host reports the new volume
-  EXPECT_EQ(rig.host.Calls(), (Calls{Action(20, -500, kTrack), Action(20, -500, kTrack)}));
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(HostCode::kSetVolume, -500, kTrack),
+                                     Action(HostCode::kSetVolume, -500, kTrack)}));
   rig.SetVolume(-5.0);
   rig.Wheel(1);
-  EXPECT_EQ(rig.host.Calls(), (Calls{Action(20, -400, kTrack)}));
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(HostCode::kSetVolume, -400, kTrack)}));
 }
 
 TEST(Wheel, AVolumeThatIsNoNumberIsNotSteppedFrom) {
@@ -477,11 +559,11 @@ TEST(Wheel, AVolumeThatIsNoNumberIsNotSteppedFrom) {
   rig.Press(kNoteLoop);
   rig.Clear();
   rig.Wheel(1);
-  EXPECT_EQ(rig.host.Calls(), (Calls{Action(21, 10, kTrack)}));
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(HostCode::kChangePan, 10, kTrack)}));
   rig.Press(kNoteLoop);
   rig.SetVolume(-6.0);
   rig.Wheel(1);
-  EXPECT_EQ(rig.host.Calls(), (Calls{Action(20, -500, kTrack)}));
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(HostCode::kSetVolume, -500, kTrack)}));
 }
 
 TEST(Wheel, AnInfiniteVolumeStepsFromTheNearestLimit) {
@@ -493,10 +575,10 @@ TEST(Wheel, AnInfiniteVolumeStepsFromTheNearestLimit) {
     HostCall expected;
   };
   const double infinity = std::numeric_limits<double>::infinity();
-  const Case cases[] = {{-infinity, 1, Action(20, -16000, kTrack)},
-                        {-infinity, 65, Action(20, -16000, kTrack)},
-                        {infinity, 65, Action(20, 2400, kTrack)},
-                        {infinity, 1, Action(20, 2400, kTrack)}};
+  const Case cases[] = {{-infinity, 1, Action(HostCode::kSetVolume, -16000, kTrack)},
+                        {-infinity, 65, Action(HostCode::kSetVolume, -16000, kTrack)},
+                        {infinity, 65, Action(HostCode::kSetVolume, 2400, kTrack)},
+                        {infinity, 1, Action(HostCode::kSetVolume, 2400, kTrack)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.volume) + " " + std::to_string(c.value));
     InputRig rig;
@@ -548,9 +630,11 @@ TEST(Wheel, TrackKeysHeldAndReleased) {
   rig.Wheel(65);
   rig.Release(kNoteTrackRight);
   rig.Wheel(65);
-  EXPECT_EQ(rig.host.Calls(),
-            (Calls{Action(18, 0, kTrack - 1), Action(18, 0, kTrack + 1), Action(12, 1, 0),
-                   Bound(1006, true), Action(18, 0, kTrack - 1), Action(12, -1, 0)}));
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(HostCode::kSelectTrack, 0, kTrack - 1),
+                                     Action(HostCode::kSelectTrack, 0, kTrack + 1),
+                                     Action(HostCode::kTransportStep, 1, 0), Bound(1006, true),
+                                     Action(HostCode::kSelectTrack, 0, kTrack - 1),
+                                     Action(HostCode::kTransportStep, -1, 0)}));
 }
 
 TEST(Wheel, ReleasingOneOfTwoHeldTrackKeysKeepsSelectingTracks) {
@@ -562,7 +646,8 @@ TEST(Wheel, ReleasingOneOfTwoHeldTrackKeysKeepsSelectingTracks) {
   rig.Wheel(1);
   rig.Release(kNoteTrackLeft);
   rig.Wheel(1);
-  EXPECT_EQ(rig.host.Calls(), (Calls{Action(18, 0, kTrack + 1), Action(12, 1, 0)}));
+  EXPECT_EQ(rig.host.Calls(), (Calls{Action(HostCode::kSelectTrack, 0, kTrack + 1),
+                                     Action(HostCode::kTransportStep, 1, 0)}));
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 #include <string>
 
 #include "controller/controller.h"
-#include "support.h"
+#include "fake_host.h"
+#include "sim_surface.h"
 #include <gtest/gtest.h>
 
 namespace {

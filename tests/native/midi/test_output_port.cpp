@@ -6,7 +6,7 @@
 
 #include "midi/messages.h"
 #include "midi/out_device.h"
-#include "support.h"
+#include "sim_surface.h"
 #include <gtest/gtest.h>
 
 namespace {

@@ -4,7 +4,8 @@
 #include <limits>
 
 #include "controller/controller.h"
-#include "support.h"
+#include "fake_host.h"
+#include "sim_surface.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -49,36 +50,42 @@ TEST_F(Notifications, TrackChangeRefreshesEverythingOfTheTrackInOrder) {
   m_host.SetName(4, "Bass");
   m_host.SetVolume(4, -6.5);
   m_host.SetPan(4, -42);
-  m_host.SetFlag(15, 4, 1);
-  m_host.SetFlag(16, 4, 0);
-  m_host.SetFlag(19, 4, 7);  // any nonzero value lights the lamp
-  Update(18, 4, 12);
+  m_host.SetFlag(HostCode::kQueryFlag15, 4, 1);
+  m_host.SetFlag(HostCode::kQueryFlag16, 4, 0);
+  m_host.SetFlag(HostCode::kQueryFlag19, 4, 7);  // any nonzero value lights the lamp
+  Update(HostCode::kTrackChange, 4, 12);
   EXPECT_EQ(m_controller.CurrentTrack(), 4);
   EXPECT_EQ(m_controller.Volume(), -6.5);
   EXPECT_EQ(Received(),
             (std::vector<Bytes>{Lcd(20, "5 (12)    "), Lcd(0, "Bass      "), Lcd(11, "-6.5 "),
                                 Lcd(17, "L42"), Lamp(16, true), Lamp(8, false), Lamp(0, true)}));
-  EXPECT_EQ(Queries(), (std::vector<HostCall>{Query(44, 4), Query(20, 4), Query(21, 4),
-                                              Query(15, 4), Query(16, 4), Query(19, 4)}));
+  EXPECT_EQ(Queries(), (std::vector<HostCall>{
+                           Query(HostCode::kQueryName, 4), Query(HostCode::kQueryVolume, 4),
+                           Query(HostCode::kQueryPan, 4), Query(HostCode::kQueryFlag15, 4),
+                           Query(HostCode::kQueryFlag16, 4), Query(HostCode::kQueryFlag19, 4)}));
 }
 
 TEST_F(Notifications, TrackChangeAsksAboutTheLowSixteenBitsSignExtended) {
-  Update(18, 65536 + 5, 0);
+  Update(HostCode::kTrackChange, 65536 + 5, 0);
   EXPECT_EQ(m_controller.CurrentTrack(), 65536 + 5);
-  EXPECT_EQ(Queries(), (std::vector<HostCall>{Query(44, 5), Query(20, 5), Query(21, 5),
-                                              Query(15, 5), Query(16, 5), Query(19, 5)}));
+  EXPECT_EQ(Queries(), (std::vector<HostCall>{
+                           Query(HostCode::kQueryName, 5), Query(HostCode::kQueryVolume, 5),
+                           Query(HostCode::kQueryPan, 5), Query(HostCode::kQueryFlag15, 5),
+                           Query(HostCode::kQueryFlag16, 5), Query(HostCode::kQueryFlag19, 5)}));
   const std::vector<Bytes> received = Received();
   ASSERT_EQ(received.size(), 7u);
   EXPECT_EQ(received[0], Lcd(20, "65542 (0) "));
 
-  Update(18, 0xFFFF, 0);
-  EXPECT_EQ(Queries(), (std::vector<HostCall>{Query(44, -1), Query(20, -1), Query(21, -1),
-                                              Query(15, -1), Query(16, -1), Query(19, -1)}));
+  Update(HostCode::kTrackChange, 0xFFFF, 0);
+  EXPECT_EQ(Queries(), (std::vector<HostCall>{
+                           Query(HostCode::kQueryName, -1), Query(HostCode::kQueryVolume, -1),
+                           Query(HostCode::kQueryPan, -1), Query(HostCode::kQueryFlag15, -1),
+                           Query(HostCode::kQueryFlag16, -1), Query(HostCode::kQueryFlag19, -1)}));
 }
 
 TEST_F(Notifications, UnansweredQueriesShowEmptyValues) {
   // The host writes nothing: a blank name, 0.0, centre, lamps out.
-  Update(18, 3, 1);
+  Update(HostCode::kTrackChange, 3, 1);
   EXPECT_EQ(Received(), (std::vector<Bytes>{Lcd(20, "4 (1)     "), Lcd(0, std::string(10, ' ')),
                                             Lcd(11, "0.0  "), Lcd(17, "CTR"), Lamp(16, false),
                                             Lamp(8, false), Lamp(0, false)}));
@@ -86,7 +93,7 @@ TEST_F(Notifications, UnansweredQueriesShowEmptyValues) {
 
 TEST_F(Notifications, ANameWithoutItsNulStopsAtTheBuffer) {
   m_host.SetRawName(2, std::vector<char>(64, 'n'));
-  Update(18, 2, 0);
+  Update(HostCode::kTrackChange, 2, 0);
   const std::vector<Bytes> received = Received();
   ASSERT_EQ(received.size(), 7u);
   EXPECT_EQ(received[1], Lcd(0, std::string(10, 'n')));
@@ -94,7 +101,7 @@ TEST_F(Notifications, ANameWithoutItsNulStopsAtTheBuffer) {
 
 TEST_F(Notifications, PanQueryReadsOnlyTheLowSixteenBits) {
   m_host.SetPan(1, 0x7FFF0000 | 0xFFFF);  // low half -1
-  Update(18, 1, 0);
+  Update(HostCode::kTrackChange, 1, 0);
   const std::vector<Bytes> received = Received();
   ASSERT_EQ(received.size(), 7u);
   EXPECT_EQ(received[3], Lcd(17, "L 1"));
@@ -102,7 +109,7 @@ TEST_F(Notifications, PanQueryReadsOnlyTheLowSixteenBits) {
 
 TEST_F(Notifications, CodesTiedToTheCurrentTrackActOnlyForIt) {
   const double volume = -3.5;
-  Update(18, 7, 0);
+  Update(HostCode::kTrackChange, 7, 0);
   Received();
   Queries();
   struct Case {
@@ -111,12 +118,12 @@ TEST_F(Notifications, CodesTiedToTheCurrentTrackActOnlyForIt) {
     Bytes sent;
   };
   const Case cases[] = {
-      {15, 1, Lamp(16, true)},
-      {19, 0, Lamp(0, false)},
-      {20, Address(&volume), Lcd(11, "-3.5 ")},
-      {21, 100, Lcd(17, "RGT")},
-      {21, -100, Lcd(17, "LFT")},
-      {21, 0, Lcd(17, "CTR")},
+      {HostCode::kFlag15, 1, Lamp(16, true)},
+      {HostCode::kFlag19, 0, Lamp(0, false)},
+      {HostCode::kVolume, Address(&volume), Lcd(11, "-3.5 ")},
+      {HostCode::kPan, 100, Lcd(17, "RGT")},
+      {HostCode::kPan, -100, Lcd(17, "LFT")},
+      {HostCode::kPan, 0, Lcd(17, "CTR")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
@@ -134,9 +141,9 @@ TEST_F(Notifications, CodesTiedToTheCurrentTrackActOnlyForIt) {
 
 TEST_F(Notifications, VolumeOfAnotherTrackKeepsTheRecordedVolume) {
   const double volume = 9.0;
-  Update(20, 0, Address(&volume));  // no current track yet
+  Update(HostCode::kVolume, 0, Address(&volume));  // no current track yet
   EXPECT_EQ(m_controller.Volume(), 0.0);
-  Update(20, -1, Address(&volume));  // -1 is the current track until one is named
+  Update(HostCode::kVolume, -1, Address(&volume));  // -1 is the current track until one is named
   EXPECT_EQ(m_controller.Volume(), 9.0);
   EXPECT_EQ(Received(), std::vector<Bytes>{Lcd(11, "9.0  ")});
 }
@@ -144,7 +151,7 @@ TEST_F(Notifications, VolumeOfAnotherTrackKeepsTheRecordedVolume) {
 // A volume that is no number or infinite is shown as printf writes it; the
 // wheel's handling of it is in test_buttons.cpp.
 TEST_F(Notifications, AVolumeThatIsNoNumberOrInfiniteIsShownAsSuch) {
-  Update(18, 2, 0);
+  Update(HostCode::kTrackChange, 2, 0);
   Received();
   Queries();
   struct Case {
@@ -158,7 +165,7 @@ TEST_F(Notifications, AVolumeThatIsNoNumberOrInfiniteIsShownAsSuch) {
                         {-3.5, "-3.5 "}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
-    EXPECT_EQ(Update(20, 2, Address(&c.volume)), 2);
+    EXPECT_EQ(Update(HostCode::kVolume, 2, Address(&c.volume)), 2);
     EXPECT_EQ(Received(), std::vector<Bytes>{Lcd(11, c.shown)});
     // Recorded as given: the wheel decides what to make of it.
     const double recorded = m_controller.Volume();
@@ -173,12 +180,12 @@ TEST_F(Notifications, AVolumeThatIsNoNumberOrInfiniteIsShownAsSuch) {
 TEST_F(Notifications, ATrackChangeShowsAVolumeAnswerThatIsNoNumberOrInfinite) {
   m_host.SetVolume(3, std::numeric_limits<double>::quiet_NaN());
   m_host.SetVolume(4, -std::numeric_limits<double>::infinity());
-  Update(18, 3, 8);
+  Update(HostCode::kTrackChange, 3, 8);
   const std::vector<Bytes> third = Received();
   ASSERT_EQ(third.size(), 7u);
   EXPECT_EQ(third[2], Lcd(11, "nan  "));
   EXPECT_TRUE(std::isnan(m_controller.Volume()));
-  Update(18, 4, 8);
+  Update(HostCode::kTrackChange, 4, 8);
   const std::vector<Bytes> fourth = Received();
   ASSERT_EQ(fourth.size(), 7u);
   EXPECT_EQ(fourth[2], Lcd(11, "-inf "));
@@ -186,42 +193,42 @@ TEST_F(Notifications, ATrackChangeShowsAVolumeAnswerThatIsNoNumberOrInfinite) {
 }
 
 TEST_F(Notifications, TrackNameIsAskedAgain) {
-  Update(18, 2, 0);
+  Update(HostCode::kTrackChange, 2, 0);
   Received();
   Queries();
   m_host.SetName(2, "Renamed track");
-  Update(44, 2, 12345);
+  Update(HostCode::kTrackName, 2, 12345);
   EXPECT_EQ(Received(), std::vector<Bytes>{Lcd(0, "Renamed tr")});
-  EXPECT_EQ(Queries(), std::vector<HostCall>{Query(44, 2)});
-  Update(44, 3, 0);
+  EXPECT_EQ(Queries(), std::vector<HostCall>{Query(HostCode::kQueryName, 2)});
+  Update(HostCode::kTrackName, 3, 0);
   EXPECT_TRUE(Received().empty());
 }
 
 TEST_F(Notifications, Flag16ScansEveryTrackForTheAny16Lamp) {
-  Update(18, 1, 0);
+  Update(HostCode::kTrackChange, 1, 0);
   Received();
   Queries();
-  m_host.SetFlag(16, 100, 1);
-  Update(16, 5, 1);  // not the current track: no FLAG-16 lamp, still the scan
+  m_host.SetFlag(HostCode::kQueryFlag16, 100, 1);
+  Update(HostCode::kFlag16, 5, 1);  // not the current track: no FLAG-16 lamp, still the scan
   auto queries = Queries();
   ASSERT_EQ(queries.size(), 128u);
-  for (int32_t i = 0; i < 128; ++i) EXPECT_EQ(queries[i], Query(16, i));
+  for (int32_t i = 0; i < 128; ++i) EXPECT_EQ(queries[i], Query(HostCode::kQueryFlag16, i));
   EXPECT_EQ(Received(), std::vector<Bytes>{Lamp(115, true)});
 
-  m_host.SetFlag(16, 100, 0);
-  Update(16, 1, 1);
+  m_host.SetFlag(HostCode::kQueryFlag16, 100, 0);
+  Update(HostCode::kFlag16, 1, 1);
   EXPECT_EQ(Queries().size(), 128u);
   EXPECT_EQ(Received(), (std::vector<Bytes>{Lamp(8, true), Lamp(115, false)}));
 }
 
 TEST_F(Notifications, RecordLevelsAndTimeNeedNoTrack) {
   const double zero = 0.0, full = 1.0;
-  Update(7, 1);
-  Update(7, 0);
-  Update(40, Address(&zero), Address(&zero));
-  Update(40, Address(&full), Address(&zero));
-  Update(41, Address("1:02.345"));
-  Update(41, 0);
+  Update(HostCode::kRecordState, 1);
+  Update(HostCode::kRecordState, 0);
+  Update(HostCode::kLevels, Address(&zero), Address(&zero));
+  Update(HostCode::kLevels, Address(&full), Address(&zero));
+  Update(HostCode::kTime, Address("1:02.345"));
+  Update(HostCode::kTime, 0);
   EXPECT_EQ(Received(), (std::vector<Bytes>{Lamp(95, true), Lamp(95, false), Lcd(20, "\x03       "),
                                             Lcd(20, "\x04\x01\x01\x01\x01\x01\x01\x01"),
                                             Lcd(29, "   1:02.345")}));
@@ -229,8 +236,8 @@ TEST_F(Notifications, RecordLevelsAndTimeNeedNoTrack) {
 
 TEST_F(Notifications, LevelsOverwriteTheLabelButNotItsLastCells) {
   const double level = 0.0;
-  Update(18, 127, 1000);
-  Update(40, Address(&level), Address(&level));
+  Update(HostCode::kTrackChange, 127, 1000);
+  Update(HostCode::kLevels, Address(&level), Address(&level));
   const auto received = Received();
   ASSERT_EQ(received.size(), 8u);  // the track's seven messages, then the levels
   EXPECT_EQ(received.front(), Lcd(20, "128 (1000)"));
@@ -239,11 +246,11 @@ TEST_F(Notifications, LevelsOverwriteTheLabelButNotItsLastCells) {
 
 TEST_F(Notifications, NullAddressesAreIgnored) {
   const double level = 0.5;
-  Update(18, 0, 0);
+  Update(HostCode::kTrackChange, 0, 0);
   Received();
-  EXPECT_EQ(Update(20, 0, 0), 0);
-  EXPECT_EQ(Update(40, 0, Address(&level)), 0);
-  EXPECT_EQ(Update(40, Address(&level), 0), Address(&level));
+  EXPECT_EQ(Update(HostCode::kVolume, 0, 0), 0);
+  EXPECT_EQ(Update(HostCode::kLevels, 0, Address(&level)), 0);
+  EXPECT_EQ(Update(HostCode::kLevels, Address(&level), 0), Address(&level));
   EXPECT_TRUE(Received().empty());
 }
 
@@ -257,11 +264,11 @@ TEST_F(Notifications, UnknownCodesReturnTheirFirstArgument) {
 
 TEST_F(Notifications, ARefusedSendStopsTheRefreshButNotTheNextNotification) {
   sim_fail("midiOutLongMsg", MIDIERR_NOTREADY, 1, 1);  // the track name write
-  EXPECT_THROW(Update(18, 2, 0), midi::CMIDIOutException);
+  EXPECT_THROW(Update(HostCode::kTrackChange, 2, 0), midi::CMIDIOutException);
   EXPECT_EQ(m_controller.CurrentTrack(), 2);
   EXPECT_EQ(Received(), std::vector<Bytes>{Lcd(20, "3 (0)     ")});
   EXPECT_EQ(Queries().size(), 1u);  // the name query, then nothing more
-  Update(7, 1);
+  Update(HostCode::kRecordState, 1);
   EXPECT_EQ(Received(), std::vector<Bytes>{Lamp(95, true)});
 }
 
@@ -272,7 +279,7 @@ TEST(NotificationsWithoutSurface, StillQueryAndRecord) {
   HostServices services = host.Services();
   CMidiReceiveDlg controller(&services);
   controller.Attach();
-  controller.OnHostUpdate(18, 3, 0, 0);
+  controller.OnHostUpdate(HostCode::kTrackChange, 3, 0, 0);
   EXPECT_EQ(controller.CurrentTrack(), 3);
   EXPECT_EQ(controller.Volume(), 12.5);
   EXPECT_EQ(host.CallsOf(HostCall::kQuery).size(), 6u);

@@ -231,7 +231,7 @@ TEST_F(Running, ABoundButtonRunsItsCommandOnPressAndOnRelease) {
   controller.RunBinding(1013, true);
   controller.RunBinding(1013, false);
   EXPECT_EQ(m_host.CallsOf(HostCall::kRun),
-            (std::vector<HostCall>{test::Run(1, kCommandPressed), test::Run(1, kCommandReleased)}));
+            (std::vector<HostCall>{test::Ran(1, kCommandPressed), test::Ran(1, kCommandReleased)}));
 }
 
 // ---- Reloading on the host's request ----

@@ -1,11 +1,9 @@
-#include "support.h"
+#include "fake_host.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
-
-#include <gtest/gtest.h>
 
 namespace test {
 
@@ -19,7 +17,7 @@ HostCall Action(int32_t code, int32_t value, int32_t track) {
   return {HostCall::kAction, code, value, track, 0, {}};
 }
 HostCall Query(int32_t code, int32_t track) { return {HostCall::kQuery, code, 0, track, 0, {}}; }
-HostCall Run(int32_t index, int32_t status) { return {HostCall::kRun, index, status, 0, 0, {}}; }
+HostCall Ran(int32_t index, int32_t status) { return {HostCall::kRun, index, status, 0, 0, {}}; }
 
 std::string Describe(const HostCall& call) {
   char text[96];
@@ -138,24 +136,24 @@ void __cdecl FakeHost::QueryValue(int32_t code, int32_t track, void* result, int
   host->Record({HostCall::kQuery, code, 0, track, reserved, {}});
   std::lock_guard<std::mutex> lock(host->m_mutex);
   switch (code) {
-    case 15:
-    case 16:
-    case 19: {
+    case HostCode::kQueryFlag15:
+    case HostCode::kQueryFlag16:
+    case HostCode::kQueryFlag19: {
       auto it = host->m_flags.find({code, track});
       if (it != host->m_flags.end()) std::memcpy(result, &it->second, sizeof(int32_t));
       break;
     }
-    case 20: {
+    case HostCode::kQueryVolume: {
       auto it = host->m_volumes.find(track);
       if (it != host->m_volumes.end()) std::memcpy(result, &it->second, sizeof(double));
       break;
     }
-    case 21: {
+    case HostCode::kQueryPan: {
       auto it = host->m_pans.find(track);
       if (it != host->m_pans.end()) std::memcpy(result, &it->second, sizeof(int32_t));
       break;
     }
-    case 44: {
+    case HostCode::kQueryName: {
       auto it = host->m_names.find(track);
       if (it != host->m_names.end()) {
         std::memcpy(result, it->second.data(), std::min<size_t>(64, it->second.size()));
@@ -173,7 +171,7 @@ void __cdecl FakeHost::GetCommandName(int32_t index, char* buffer, int32_t size,
   if (!host) return;
   std::lock_guard<std::mutex> lock(host->m_mutex);
   ++host->m_getNameCalls;
-  if (index < 0 || static_cast<size_t>(index) >= host->m_commands.size()) return;
+  if (index < 0 || static_cast<size_t>(index) >= host->m_commands.size() || size <= 0) return;
   std::snprintf(buffer, static_cast<size_t>(size), "%s",
                 host->m_commands[static_cast<size_t>(index)].c_str());
   *valid = host->m_valid[static_cast<size_t>(index)] ? 1 : 0;
@@ -181,79 +179,6 @@ void __cdecl FakeHost::GetCommandName(int32_t index, char* buffer, int32_t size,
 
 void __cdecl FakeHost::RunCommand(int32_t index, int32_t status) {
   if (g_current) g_current->Record({HostCall::kRun, index, status, 0, 0, {}});
-}
-
-SimSurface::SimSurface(bool withSurface) {
-  sim_reset();
-  if (withSurface) {
-    m_output = sim_add_output("Quillmote Port");
-    m_input = sim_add_input("Quillmote Port");
-  }
-}
-
-SimSurface::~SimSurface() { sim_reset(); }
-
-bool WaitIdle(unsigned milliseconds) {
-  if (sim_wait_idle(milliseconds) != 0) return true;
-  ADD_FAILURE() << "the simulated system still had messages in flight after " << milliseconds
-                << " ms";
-  return false;
-}
-
-std::vector<Bytes> SimSurface::Received() const {
-  WaitIdle();
-  std::vector<Bytes> messages;
-  const size_t count = sim_sent_count(m_output);
-  for (size_t i = 0; i < count; ++i) {
-    Bytes bytes(64);
-    const size_t length = sim_sent_message(m_output, i, bytes.data(), bytes.size());
-    bytes.resize(length);
-    if (length > 64) sim_sent_message(m_output, i, bytes.data(), bytes.size());
-    messages.push_back(bytes);
-  }
-  return messages;
-}
-
-void SimSurface::ClearReceived() const {
-  WaitIdle();
-  sim_clear_sent();
-}
-
-bool SimSurface::Send(uint8_t status, uint8_t data1, uint8_t data2) const {
-  const unsigned packed = status | (data1 << 8) | (data2 << 16);
-  return sim_send_input(m_input, packed, 0, 1) != 0;
-}
-
-std::vector<std::string> SimSurface::DebugLines() const {
-  std::vector<std::string> lines;
-  for (size_t i = 0; i < sim_debug_count(); ++i) {
-    char text[2048];
-    sim_debug_line(i, text, sizeof text);
-    lines.emplace_back(text);
-  }
-  return lines;
-}
-
-Bytes Lcd(uint8_t firstCell, const std::string& cells) {
-  Bytes bytes(cells.size() + 8);
-  const uint8_t header[] = {0xF0, 0x00, 0x01, 0x40, 0x10, 0x00, firstCell};
-  std::copy(std::begin(header), std::end(header), bytes.begin());
-  std::copy(cells.begin(), cells.end(), bytes.begin() + 7);
-  bytes.back() = 0xF7;
-  return bytes;
-}
-
-Bytes Lamp(uint8_t note, bool on) { return {0x90, note, static_cast<uint8_t>(on ? 127 : 0)}; }
-
-std::string Hex(const Bytes& bytes) {
-  std::string text;
-  char part[4];
-  for (uint8_t byte : bytes) {
-    std::snprintf(part, sizeof part, "%02X ", byte);
-    text += part;
-  }
-  if (!text.empty()) text.pop_back();
-  return text;
 }
 
 }  // namespace test

@@ -1,22 +1,21 @@
-// Shared test support: a scripted host that records every callback, and the
-// surface as seen through the simulated MIDI system.
-#ifndef QUILLMOTE_TESTS_SUPPORT_H
-#define QUILLMOTE_TESTS_SUPPORT_H
+// A scripted host that records every callback the plug-in makes, shared by
+// the native tests (the library over the simulated system) and the Windows
+// tests (the real DLL under Wine).
+#ifndef QUILLMOTE_TESTS_COMMON_FAKE_HOST_H
+#define QUILLMOTE_TESTS_COMMON_FAKE_HOST_H
 
-#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/host_services.h"
-#include "simctl.h"
 
 namespace test {
-
-using Bytes = std::vector<uint8_t>;
 
 struct HostCall {
   enum Kind { kAction, kQuery, kRun } kind;
@@ -34,7 +33,8 @@ struct HostCall {
 
 HostCall Action(int32_t code, int32_t value, int32_t track);
 HostCall Query(int32_t code, int32_t track);
-HostCall Run(int32_t index, int32_t status);
+// A RunCommand call (the name Run is taken by a test's own method).
+HostCall Ran(int32_t index, int32_t status);
 std::string Describe(const HostCall& call);
 void PrintTo(const HostCall& call, std::ostream* os);
 
@@ -85,51 +85,6 @@ class FakeHost {
   std::map<int32_t, std::vector<char>> m_names;
   int m_getNameCalls = 0;
 };
-
-// The simulated machine with the surface's two ports, "Quillmote Port".
-class SimSurface {
- public:
-  // Fresh machine; adds the surface's ports unless told not to.
-  explicit SimSurface(bool withSurface = true);
-  ~SimSurface();
-
-  unsigned output() const { return m_output; }
-  unsigned input() const { return m_input; }
-
-  // Everything the surface received so far (waits for messages in flight).
-  std::vector<Bytes> Received() const;
-  void ClearReceived() const;
-  // Sends a short message from the surface and waits until it was handled.
-  bool Send(uint8_t status, uint8_t data1, uint8_t data2) const;
-  std::vector<std::string> DebugLines() const;
-
- private:
-  unsigned m_output = 0;
-  unsigned m_input = 0;
-};
-
-// Waits until `condition` holds, looking again every millisecond, for what a
-// thread does in its own time. False when `limit` passed first: the caller
-// fails the test then, so that the limit only keeps a broken run from
-// hanging and never makes a slow one pass or fail.
-template <class F>
-bool WaitUntil(F&& condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) return condition();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
-// sim_wait_idle with its result checked: a system that never went idle fails
-// the current test.
-bool WaitIdle(unsigned milliseconds = 10000);
-
-// Messages the controller sends, for comparison with what was received.
-Bytes Lcd(uint8_t firstCell, const std::string& cells);
-Bytes Lamp(uint8_t note, bool on);
-std::string Hex(const Bytes& bytes);
 
 }  // namespace test
 

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fake_host.h"
 #include "plugin/exports.h"
-#include "support.h"
+#include "sim_surface.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -14,6 +15,10 @@ namespace {
 using test::Bytes;
 using test::FakeHost;
 using test::SimSurface;
+
+// A notification code the plug-in does not follow: UpdateController hands
+// its first argument back.
+constexpr int32_t kUnhandledCode = 8;
 
 class Exports : public ::testing::Test {
  protected:
@@ -59,7 +64,7 @@ TEST_F(Exports, QueryFillsTheRecordAndLeavesTheHostsBytes) {
 
 TEST_F(Exports, NothingHappensWithoutAController) {
   SimSurface surface;
-  EXPECT_EQ(Update(7, 1), 0);
+  EXPECT_EQ(Update(HostCode::kRecordState, 1), 0);
   Close();
   Close();
   EXPECT_TRUE(surface.Received().empty());
@@ -70,8 +75,8 @@ TEST_F(Exports, WithoutTheSurfaceOpenFailsButTheControllerStays) {
   const HostServices services = m_host.Services();
   EXPECT_EQ(Open(&services), 0);
   EXPECT_EQ(surface.DebugLines(), std::vector<std::string>{"Couldn't find Quillmote Midi port\n"});
-  EXPECT_EQ(Update(8, 5), 5);  // a controller is there to answer
-  Update(7, 1);
+  EXPECT_EQ(Update(kUnhandledCode, 5), 5);  // a controller is there to answer
+  Update(HostCode::kRecordState, 1);
   EXPECT_EQ(sim_call_count("midiOutShortMsg"), 0u);
 }
 
@@ -79,7 +84,7 @@ TEST_F(Exports, OpenAttachesAndCloseBlanksTheSurface) {
   SimSurface surface;
   const HostServices services = m_host.Services();
   EXPECT_EQ(Open(&services), 1);
-  Update(7, 1);
+  Update(HostCode::kRecordState, 1);
   Close();
   Close();
   const Bytes clear = test::Lcd(0, std::string(40, ' '));
@@ -108,8 +113,8 @@ TEST_F(Exports, ASecondOpenEndsTheFirstController) {
   surface.ClearReceived();
   ASSERT_TRUE(surface.Send(0x90, 94, 127));  // PLAY
   EXPECT_EQ(m_host.CallsOf(test::HostCall::kAction),
-            std::vector<test::HostCall>{test::Action(3, 1, 0)});
-  Update(7, 1);
+            std::vector<test::HostCall>{test::Action(HostCode::kPlay, 1, 0)});
+  Update(HostCode::kRecordState, 1);
   EXPECT_EQ(surface.Received(), std::vector<Bytes>{test::Lamp(95, true)});
   Close();
   EXPECT_EQ(sim_open_devices(), 0u);
@@ -121,13 +126,13 @@ TEST_F(Exports, FailuresNeverReachTheHost) {
   const HostServices services = m_host.Services();
   sim_fail("CreateEventA", 8, 0, 1);  // the controller can't be built
   EXPECT_EQ(Open(&services), 0);
-  EXPECT_EQ(Update(8, 3), 0);  // and none exists
+  EXPECT_EQ(Update(kUnhandledCode, 3), 0);  // and none exists
   EXPECT_EQ(Open(nullptr), 0);
 
   EXPECT_EQ(Open(&services), 1);
   sim_fail("midiOutShortMsg", MIDIERR_NOTREADY, 0, 1);
-  EXPECT_EQ(Update(7, 1), 1);  // refused, returned normally
-  Update(7, 0);
+  EXPECT_EQ(Update(HostCode::kRecordState, 1), 1);  // refused, returned normally
+  Update(HostCode::kRecordState, 0);
   sim_fail("midiOutLongMsg", MIDIERR_NOTREADY, 0, 0);
   Close();  // the blanking is refused; the controller still ends
   EXPECT_EQ(sim_open_devices(), 0u);
@@ -162,7 +167,7 @@ TEST_F(Exports, ARefusedDisplayClearAtCloseStillPutsOutEveryLamp) {
       SimSurface surface;
       const HostServices services = m_host.Services();
       ASSERT_EQ(Open(&services), 1);
-      Update(7, 1);  // the RECORD lamp is lit
+      Update(HostCode::kRecordState, 1);  // the RECORD lamp is lit
       surface.ClearReceived();
       sim_fail(refusal.function, refusal.result, 0, count);
       Close();  // returns to the host
@@ -212,7 +217,7 @@ TEST_F(Exports, ACloseWhoseEveryMessageIsRefusedStillEndsTheController) {
   EXPECT_TRUE(surface.Received().empty());
   EXPECT_EQ(sim_open_devices(), 0u);
   EXPECT_EQ(sim_prepared_headers(), 0u);
-  EXPECT_EQ(Update(7, 1), 0);  // no controller is left
+  EXPECT_EQ(Update(HostCode::kRecordState, 1), 0);  // no controller is left
 }
 
 }  // namespace

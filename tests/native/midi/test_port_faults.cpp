@@ -2,14 +2,12 @@
 // is never signalled, a wait that can't be done, a header or a device the
 // system won't take back at first asking.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <thread>
 
-#include "framework/thread.h"
 #include "midi/in_device.h"
 #include "midi/out_device.h"
-#include "support.h"
+#include "sim_surface.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -105,35 +103,6 @@ TEST_F(PortFaults, ADeviceThatNeverClosesCountsAsClosed) {
   EXPECT_EQ(sim_prepared_headers(), 0u);
   sim_clear_faults();
 }
-
-TEST(WorkerThread, JoinWaitsForTheRoutineWhenTheSystemCantWait) {
-  // The routine ends only once Join's wait for it has failed, so Join has
-  // to find out by other means that it ended.
-  static std::atomic<unsigned> waitsBefore{0};
-  static std::atomic<bool> joinWaited{false};
-  static std::atomic<bool> finished{false};
-  joinWaited = false;
-  finished = false;
-  waitsBefore = sim_call_count("WaitForSingleObject");
-  sim_fail("WaitForSingleObject", kWaitFailed, 0, 0);
-  auto thread = AfxBeginThread(
-      [](LPVOID) -> UINT {
-        joinWaited =
-            test::WaitUntil([] { return sim_call_count("WaitForSingleObject") > waitsBefore; });
-        finished = true;
-        return 0;
-      },
-      nullptr);
-  ASSERT_TRUE(thread);
-  thread->Join();
-  sim_clear_faults();
-  EXPECT_TRUE(joinWaited.load()) << "Join never asked the system to wait";
-  EXPECT_TRUE(finished.load());
-}
-
-}  // namespace
-
-namespace {
 
 TEST_F(PortFaults, ADoneNotificationAfterARefusedCloseFindsItsMemoryKept) {
   // The device will neither reset nor close, so its handle outlives the

@@ -98,7 +98,7 @@ class PluginBindings : public ::testing::Test {
     return m_host.CallsOf(HostCall::kRun);
   }
   static std::vector<HostCall> Ran(int32_t index) {
-    return {test::Run(index, kCommandPressed), test::Run(index, kCommandReleased)};
+    return {test::Ran(index, kCommandPressed), test::Ran(index, kCommandReleased)};
   }
 
   static void* s_library;

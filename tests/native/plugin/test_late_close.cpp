@@ -15,7 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "support.h"
+#include "fake_host.h"
+#include "sim_surface.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -83,11 +84,11 @@ class LateClose : public ::testing::TestWithParam<unsigned> {
   void TrafficInFlight(Plugin& plugin) {
     const double levels[2] = {0.75, 0.5};
     for (int i = 0; i < 4; ++i) {
-      plugin.Update(40, reinterpret_cast<HostArg>(&levels[0]),
+      plugin.Update(HostCode::kLevels, reinterpret_cast<HostArg>(&levels[0]),
                     reinterpret_cast<HostArg>(&levels[1]));
-      plugin.Update(41, reinterpret_cast<HostArg>("00:00:01.25"));
+      plugin.Update(HostCode::kTime, reinterpret_cast<HostArg>("00:00:01.25"));
     }
-    plugin.Update(18, 0, 0);
+    plugin.Update(HostCode::kTrackChange, 0, 0);
     for (unsigned packed : {kPlayPressed, kWheelStep, kLoopPressed, kPlayReleased}) {
       sim_send_input(m_surface.input(), packed, 0, 0);
     }
@@ -126,7 +127,7 @@ TEST_P(LateClose, NoHostCallAfterCloseAndNothingFreedUnderACallback) {
   ASSERT_EQ(plugin.Open(services), 1);
   m_host.ClearCalls();
   ASSERT_TRUE(m_surface.Send(0x90, 94, 127));
-  EXPECT_EQ(m_host.Calls(), std::vector<test::HostCall>{test::Action(3, 1, 0)});
+  EXPECT_EQ(m_host.Calls(), std::vector<test::HostCall>{test::Action(HostCode::kPlay, 1, 0)});
   plugin.Close();
 }
 
@@ -267,7 +268,8 @@ TEST_F(SlowHost, CloseControllerWaitsAtMostASecondAndAHalfWhateverTheSystemDoes)
     const double levels[2] = {0.5, 0.5};
     const HostServices host = {&SlowAction, &NoQuery, &NoName, 0, &NoRun, 0};
     ASSERT_EQ(plugin.Open(host), 1);
-    plugin.Update(40, reinterpret_cast<HostArg>(&levels[0]), reinterpret_cast<HostArg>(&levels[1]));
+    plugin.Update(HostCode::kLevels, reinterpret_cast<HostArg>(&levels[0]),
+                  reinterpret_cast<HostArg>(&levels[1]));
     sim_set_late_callbacks(0, SIM_LATE_NO_CLOSE);
     ASSERT_EQ(sim_send_input(m_surface.input(), kPlayPressed, 0, 0), 1);
     for (int i = 0; i < 10000 && g_actionsEntered.load() == 0; ++i) Sleep(1);

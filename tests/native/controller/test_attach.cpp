@@ -1,20 +1,31 @@
-// Finding the surface by name and attaching to it.
+// Finding the surface by name and attaching to it, and the input steps of
+// attaching and ending.
 #include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "controller/controller.h"
-#include "support.h"
+#include "fake_host.h"
+#include "sim_surface.h"
 #include <gtest/gtest.h>
 
 namespace {
 
 using test::Bytes;
+using test::Clear;
 using test::FakeHost;
 using test::Lamp;
 using test::SimSurface;
+using Lines = std::vector<std::string>;
 
 const char kNotFound[] = "Couldn't find Quillmote Midi port\n";
 
-Bytes Clear() { return test::Lcd(0, std::string(40, ' ')); }
+std::string SystemText(MMRESULT result) {
+  char text[128] = {};
+  midiInGetErrorTextA(result, text, sizeof text);
+  return text;
+}
 
 bool Has(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -146,6 +157,93 @@ TEST_F(Attaching, ClosesItsPortsWhenDestroyed) {
   }
   EXPECT_EQ(sim_open_devices(), 0u);
   EXPECT_EQ(sim_prepared_headers(), 0u);
+}
+
+// ---- The input steps of attaching and ending ---------------------------------
+
+class InputAttach : public ::testing::Test {
+ protected:
+  InputAttach() {
+    m_host.SetCommands({"Cut", "Undo (1)", "Redo"});
+    m_services = m_host.Services();
+  }
+
+  FakeHost m_host;
+  HostServices m_services{};
+};
+
+TEST_F(InputAttach, StartsInputAtAttachAndStopsItAtTheEnd) {
+  SimSurface surface;
+  auto controller = std::make_unique<CMidiReceiveDlg>(&m_services);
+  EXPECT_EQ(sim_call_count("midiInOpen"), 0u) << "construction opens nothing";
+  controller->Attach();
+  EXPECT_EQ(sim_open_devices(), 2u);
+  EXPECT_TRUE(surface.Send(0x90, kNotePlay, 0x7F));
+  EXPECT_EQ(m_host.Calls(), (std::vector<test::HostCall>{test::Action(HostCode::kPlay, 1, 0)}));
+  controller.reset();
+  EXPECT_EQ(sim_open_devices(), 0u);
+  EXPECT_FALSE(surface.Send(0x90, kNotePlay, 0x7F)) << "no input after the end";
+}
+
+TEST_F(InputAttach, AnInputFailureIsReportedAndAttachGoesOn) {
+  struct Case {
+    const char* function;
+    unsigned result;
+    unsigned skip;
+    std::string text;
+    unsigned openDevices;
+  };
+  const Case cases[] = {
+      {"midiInOpen", MMSYSERR_ALLOCATED, 0, SystemText(MMSYSERR_ALLOCATED), 1},
+      {"midiInStart", MMSYSERR_NOMEM, 0, SystemText(MMSYSERR_NOMEM), 2},
+      // The output port's worker is the first thread, the input port's the second.
+      {"CreateThread", ERROR_NOT_ENOUGH_MEMORY, 1,
+       "Unable to start the worker thread of a CMIDIInDevice object.", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    SimSurface surface;
+    sim_fail(c.function, c.result, c.skip, 1);
+    {
+      CMidiReceiveDlg controller(&m_services);
+      EXPECT_EQ(controller.Attach(), 1);
+      const Lines lines = surface.DebugLines();
+      EXPECT_NE(std::find(lines.begin(), lines.end(),
+                          "Error attaching to Quillmote Midi port " + c.text + "\n"),
+                lines.end());
+      EXPECT_EQ(controller.UndoCommand(), 1);
+      EXPECT_EQ(controller.RedoCommand(), 2);
+      EXPECT_EQ(sim_open_devices(), c.openDevices);
+      EXPECT_FALSE(surface.Send(0x90, kNotePlay, 0x7F)) << "input is not running";
+      EXPECT_EQ(surface.Received(), (std::vector<Bytes>{Clear(), Lamp(kNoteLoop, false)}));
+    }
+    EXPECT_EQ(sim_open_devices(), 0u);
+  }
+}
+
+TEST_F(InputAttach, SkipsAnInputDeviceThatCannotDescribeItself) {
+  SimSurface surface(false);
+  sim_add_output("Quillmote Port");
+  const unsigned first = sim_add_input("Quillmote In 1");
+  sim_add_input("Quillmote In 2");
+  sim_fail("midiInGetDevCapsA", MMSYSERR_NODRIVER, 1, 1);
+  CMidiReceiveDlg controller(&m_services);
+  EXPECT_EQ(controller.Attach(), 1);
+  EXPECT_FALSE(controller.NoSurface());
+  EXPECT_EQ(sim_send_input(first, 0x7F5E90, 0, 1), 1) << "the first input device is used";
+}
+
+TEST_F(InputAttach, EndingSurvivesAnInputPortThatWontClose) {
+  SimSurface surface;
+  {
+    CMidiReceiveDlg controller(&m_services);
+    controller.Attach();
+    sim_fail("midiInClose", MIDIERR_STILLPLAYING, 0, 1);
+  }
+  // The output port is closed all the same, and the input port's own end
+  // closes the device at its second try.
+  EXPECT_EQ(sim_open_devices(), 0u);
+  EXPECT_EQ(sim_call_count("midiInClose"), 2u);
 }
 
 }  // namespace

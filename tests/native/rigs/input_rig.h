@@ -10,7 +10,8 @@
 
 #include "bindings/binding_table.h"
 #include "controller/controller.h"
-#include "support.h"
+#include "fake_host.h"
+#include "sim_surface.h"
 
 namespace test {
 

@@ -1,6 +1,5 @@
 // The input port against the simulated MIDI system: its states, delivery to
-// the receiver, every failure the system can report, and the input steps of
-// attaching and ending the controller.
+// the receiver and every failure the system can report.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -9,15 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "controller/controller.h"
 #include "midi/in_device.h"
-#include "support.h"
+#include "sim_surface.h"
 #include <gtest/gtest.h>
 
 namespace {
 
 using midi::CMIDIInDevice;
-using test::FakeHost;
 using test::SimSurface;
 
 // Each call as a line: "short 7f5e90 ts 5", "long F0 01 F7 ts 9".
@@ -281,94 +278,6 @@ TEST(InputPort, DestructionStopsClosesAndSwallowsARefusal) {
     EXPECT_EQ(sim_call_count("midiInClose") - closes, refuse ? 2u : 1u);
     EXPECT_EQ(sim_open_devices(), 0u);
   }
-}
-
-// ---- The controller's input steps -------------------------------------------
-
-class InputAttach : public ::testing::Test {
- protected:
-  InputAttach() {
-    m_host.SetCommands({"Cut", "Undo (1)", "Redo"});
-    m_services = m_host.Services();
-  }
-
-  FakeHost m_host;
-  HostServices m_services{};
-};
-
-TEST_F(InputAttach, StartsInputAtAttachAndStopsItAtTheEnd) {
-  SimSurface surface;
-  auto controller = std::make_unique<CMidiReceiveDlg>(&m_services);
-  EXPECT_EQ(sim_call_count("midiInOpen"), 0u) << "construction opens nothing";
-  controller->Attach();
-  EXPECT_EQ(sim_open_devices(), 2u);
-  EXPECT_TRUE(surface.Send(0x90, kNotePlay, 0x7F));
-  EXPECT_EQ(m_host.Calls(), (std::vector<test::HostCall>{test::Action(3, 1, 0)}));
-  controller.reset();
-  EXPECT_EQ(sim_open_devices(), 0u);
-  EXPECT_FALSE(surface.Send(0x90, kNotePlay, 0x7F)) << "no input after the end";
-}
-
-TEST_F(InputAttach, AnInputFailureIsReportedAndAttachGoesOn) {
-  struct Case {
-    const char* function;
-    unsigned result;
-    unsigned skip;
-    std::string text;
-    unsigned openDevices;
-  };
-  const Case cases[] = {
-      {"midiInOpen", MMSYSERR_ALLOCATED, 0, SystemText(MMSYSERR_ALLOCATED), 1},
-      {"midiInStart", MMSYSERR_NOMEM, 0, SystemText(MMSYSERR_NOMEM), 2},
-      // The output port's worker is the first thread, the input port's the second.
-      {"CreateThread", ERROR_NOT_ENOUGH_MEMORY, 1,
-       "Unable to start the worker thread of a CMIDIInDevice object.", 2},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.function);
-    SimSurface surface;
-    sim_fail(c.function, c.result, c.skip, 1);
-    {
-      CMidiReceiveDlg controller(&m_services);
-      EXPECT_EQ(controller.Attach(), 1);
-      const Lines lines = surface.DebugLines();
-      EXPECT_NE(std::find(lines.begin(), lines.end(),
-                          "Error attaching to Quillmote Midi port " + c.text + "\n"),
-                lines.end());
-      EXPECT_EQ(controller.UndoCommand(), 1);
-      EXPECT_EQ(controller.RedoCommand(), 2);
-      EXPECT_EQ(sim_open_devices(), c.openDevices);
-      EXPECT_FALSE(surface.Send(0x90, kNotePlay, 0x7F)) << "input is not running";
-      EXPECT_EQ(surface.Received(), (std::vector<test::Bytes>{test::Lcd(0, std::string(40, ' ')),
-                                                              test::Lamp(kNoteLoop, false)}));
-    }
-    EXPECT_EQ(sim_open_devices(), 0u);
-  }
-}
-
-TEST_F(InputAttach, SkipsAnInputDeviceThatCannotDescribeItself) {
-  SimSurface surface(false);
-  sim_add_output("Quillmote Port");
-  const unsigned first = sim_add_input("Quillmote In 1");
-  sim_add_input("Quillmote In 2");
-  sim_fail("midiInGetDevCapsA", MMSYSERR_NODRIVER, 1, 1);
-  CMidiReceiveDlg controller(&m_services);
-  EXPECT_EQ(controller.Attach(), 1);
-  EXPECT_FALSE(controller.NoSurface());
-  EXPECT_EQ(sim_send_input(first, 0x7F5E90, 0, 1), 1) << "the first input device is used";
-}
-
-TEST_F(InputAttach, EndingSurvivesAnInputPortThatWontClose) {
-  SimSurface surface;
-  {
-    CMidiReceiveDlg controller(&m_services);
-    controller.Attach();
-    sim_fail("midiInClose", MIDIERR_STILLPLAYING, 0, 1);
-  }
-  // The output port is closed all the same, and the input port's own end
-  // closes the device at its second try.
-  EXPECT_EQ(sim_open_devices(), 0u);
-  EXPECT_EQ(sim_call_count("midiInClose"), 2u);
 }
 
 }  // namespace
