@@ -39,6 +39,19 @@ class BindingsGuard {
   int32_t m_saved[kBindingCount];
 };
 
+// The queries of a flag scan over the host's 128 tracks, upward or downward.
+inline std::vector<HostCall> ScanUp(int32_t code) {
+  std::vector<HostCall> calls;
+  for (int32_t track = 0; track < 128; ++track) calls.push_back(Query(code, track));
+  return calls;
+}
+
+inline std::vector<HostCall> ScanDown(int32_t code) {
+  std::vector<HostCall> calls;
+  for (int32_t track = 127; track >= 0; --track) calls.push_back(Query(code, track));
+  return calls;
+}
+
 class InputRig {
  public:
   // "Undo (1)" is command 1 and "Redo" command 3 unless told otherwise.
