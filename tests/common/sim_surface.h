@@ -16,6 +16,22 @@ namespace test {
 
 using Bytes = std::vector<uint8_t>;
 
+// What the surface sends, written from the surface's side rather than taken
+// from the plug-in's names for it: a button is a note-on (velocity 0 when
+// released) and the jog wheel a controller change.
+constexpr uint8_t kNoteOn = 0x90;
+constexpr uint8_t kControlChange = 0xB0;
+constexpr uint8_t kWheel = 60;  // the jog wheel's controller number
+
+// The buttons the tests of more than one program press.
+namespace notes {
+constexpr uint8_t kUndo = 76;
+constexpr uint8_t kLoop = 86;
+constexpr uint8_t kIn = 87;
+constexpr uint8_t kPlay = 94;
+constexpr uint8_t kShift = 121;
+}  // namespace notes
+
 // A fresh simulated machine, with the surface's two ports, "Quillmote Port",
 // unless told not to. The machine is reset again when it goes.
 class SimSurface {
@@ -36,9 +52,9 @@ class SimSurface {
 
   // One short message from the surface; returns once the plug-in handled it.
   bool Send(uint8_t status, uint8_t data1, uint8_t data2) const;
-  void Press(uint8_t note) const { Send(0x90, note, 0x7F); }
-  void Release(uint8_t note) const { Send(0x90, note, 0); }
-  void Wheel(uint8_t value) const { Send(0xB0, 60, value); }
+  void Press(uint8_t note) const { Send(kNoteOn, note, 0x7F); }
+  void Release(uint8_t note) const { Send(kNoteOn, note, 0); }
+  void Wheel(uint8_t value) const { Send(kControlChange, kWheel, value); }
 
   std::vector<std::string> DebugLines() const;
 

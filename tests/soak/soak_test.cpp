@@ -22,14 +22,11 @@
 namespace {
 
 using test::FakeHost;
+using test::kControlChange;
+using test::kNoteOn;
+using test::kWheel;
 using test::SimSurface;
-
-constexpr uint8_t kNoteOn = 0x90;
-constexpr uint8_t kControlChange = 0xB0;
-constexpr uint8_t kPlay = 94;
-constexpr uint8_t kLoop = 86;
-constexpr uint8_t kShift = 121;
-constexpr uint8_t kWheel = 60;
+using namespace test::notes;
 
 uint64_t Setting(const char* name, uint64_t fallback) {
   const char* text = std::getenv(name);

@@ -13,15 +13,11 @@ namespace faultmatrix {
 namespace {
 
 using test::HostCall;
+using test::kControlChange;
+using test::kNoteOn;
+using test::kWheel;
 using test::SimSurface;
-
-constexpr uint8_t kNoteOn = 0x90;
-constexpr uint8_t kControlChange = 0xB0;
-constexpr uint8_t kPlay = 94;
-constexpr uint8_t kLoop = 86;
-constexpr uint8_t kShift = 121;
-constexpr uint8_t kIn = 87;
-constexpr uint8_t kUndo = 76;
+using namespace test::notes;
 
 const std::vector<std::string> kCommands = {"Undo (1)", "Redo", "Metronome On/Off toggle",
                                             "Selection Anchor Left when playing",
@@ -247,7 +243,7 @@ std::string Matrix::RunPhase(Phase phase, const SimSurface& surface, const HostS
       surface.Send(kNoteOn, kPlay, 0);
       surface.Send(kNoteOn, kLoop, 127);
       surface.Send(kNoteOn, kShift, 127);
-      surface.Send(kControlChange, 60, 1);
+      surface.Send(kControlChange, kWheel, 1);
       surface.Send(kNoteOn, kLoop, 127);
       surface.Send(kNoteOn, kIn, 127);
       surface.Send(kNoteOn, kIn, 0);

@@ -34,10 +34,8 @@ using bindtest::Items;
 using bindtest::Selected;
 using bindtest::Store;
 using test::HostCall;
-
-constexpr uint8_t kNoteOn = 0x90;
-constexpr uint8_t kShift = 121;
-constexpr uint8_t kPlay = 94;
+using test::kNoteOn;
+using namespace test::notes;
 
 // A second host, with commands of its own, for ConfigureController.
 const std::vector<std::string> kOtherCommands = {"Tempo", "Undo (1)", "Metronome On/Off toggle"};
