@@ -3,10 +3,16 @@
 // its style and its text. The native tests compare the headless dialog with
 // it exactly; the Windows tests compare the real one, whose window system
 // may add style bits and moves the combo boxes' scroll bar to their lists.
+// Below the table, what a user reads off the dialog: a window's text and a
+// box's items and choice.
 #ifndef QUILLMOTE_TESTS_COMMON_DIALOG_LAYOUT_H
 #define QUILLMOTE_TESTS_COMMON_DIALOG_LAYOUT_H
 
 #include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
 
 namespace test {
 
@@ -64,6 +70,30 @@ constexpr DialogControl kDialogLayout[] = {
     {"Static", -1, 188, 211, 54, 8, kLabelStyle, "Shift + RECORD", false},
     {"Static", -1, 7, 257, 114, 14, kLabelStyle, "v1.0.3  -  ", true},
 };
+
+inline std::string Text(HWND window) {
+  char text[256] = {};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+inline std::vector<std::string> Items(HWND box) {
+  std::vector<std::string> items;
+  const LRESULT count = SendMessageA(box, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    char text[256] = {};
+    SendMessageA(box, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    items.emplace_back(text);
+  }
+  return items;
+}
+
+// The chosen item, "<none>" when none is.
+inline std::string Selected(HWND box) {
+  const LRESULT index = SendMessageA(box, CB_GETCURSEL, 0, 0);
+  if (index == CB_ERR) return "<none>";
+  return Items(box).at(static_cast<std::size_t>(index));
+}
 
 }  // namespace test
 

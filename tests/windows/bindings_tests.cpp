@@ -38,28 +38,9 @@ void __cdecl CommandName(int32_t index, char* buffer, int32_t size, int32_t* val
   *valid = index == 1 ? 0 : 1;  // "Hidden" is not a valid command
 }
 
-std::string Text(HWND window) {
-  char text[256] = {};
-  GetWindowTextA(window, text, sizeof text);
-  return text;
-}
-
-std::vector<std::string> Items(HWND box) {
-  std::vector<std::string> items;
-  const LRESULT count = SendMessageA(box, CB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i) {
-    char text[256] = {};
-    SendMessageA(box, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-    items.emplace_back(text);
-  }
-  return items;
-}
-
-std::string Selected(HWND box) {
-  const LRESULT index = SendMessageA(box, CB_GETCURSEL, 0, 0);
-  if (index == CB_ERR) return "<none>";
-  return Items(box).at(static_cast<size_t>(index));
-}
+using test::Items;
+using test::Selected;
+using test::Text;
 
 // The dialog once it is on screen; null if it never comes.
 HWND WaitForDialog() {

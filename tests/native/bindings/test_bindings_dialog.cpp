@@ -18,15 +18,10 @@ using bindtest::Selected;
 using bindtest::Slot;
 using test::DialogControl;
 using test::kDialogLayout;
+using test::Text;
 
 constexpr std::size_t kIn = 0;
 constexpr std::size_t kShiftPlay = 13;
-
-std::string Text(HWND window) {
-  char text[256] = {};
-  GetWindowTextA(window, text, sizeof text);
-  return text;
-}
 
 class BindingsDialog : public BindingsTest {
  protected:

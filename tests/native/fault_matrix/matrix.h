@@ -14,6 +14,7 @@
 
 #include "fake_host.h"
 #include "host/host_services.h"
+#include "plugin_library.h"
 #include "result_codes.h"
 #include "sim_surface.h"
 
@@ -62,11 +63,12 @@ struct Outcome {
   std::set<std::string> called;  // with call counts that rose during the phase
 };
 
-// ---- The plug-in, as the host sees it ------------------------------------
-
+// The plug-in as the host sees it. Each call notes an exception that got out
+// instead of letting it end the test: an export that lets one out is a
+// fault of its own.
 class Plugin {
  public:
-  Plugin() : m_library(dlopen(QM_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
+  Plugin() {
     // A device that never closes makes the plug-in keep memory for its late
     // callbacks; the library stays loaded, so that it is still kept (and the
     // leak checker sees it so) after a case unloads its handle.
@@ -74,41 +76,27 @@ class Plugin {
         dlopen(QM_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE | RTLD_NOLOAD);
     (void)pinned;
   }
-  ~Plugin() {
-    if (m_library != nullptr) dlclose(m_library);
-  }
-  Plugin(const Plugin&) = delete;
-  Plugin& operator=(const Plugin&) = delete;
 
-  bool Loaded() const { return m_library != nullptr; }
-
-  // Each call notes an exception that got out instead of letting it end the
-  // test: an export that lets one out is a fault of its own.
+  bool Loaded() const { return m_library.Loaded(); }
   int Open(const HostServices* host) {
-    return Guard(0, [&] { return Get<int (*)(const HostServices*)>("OpenController")(host); });
+    return Guard(0, [&] { return m_library.Open(host); });
   }
   HostArg Update(int32_t code, HostArg first, HostArg second = 0) {
-    using Fn = HostArg (*)(int32_t, HostArg, HostArg, HostArg);
-    return Guard<HostArg>(0, [&] { return Get<Fn>("UpdateController")(code, first, second, 0); });
+    return Guard<HostArg>(0, [&] { return m_library.Update(code, first, second); });
   }
   void Close() {
     Guard(0, [&] {
-      Get<void (*)()>("CloseController")();
+      m_library.Close();
       return 0;
     });
   }
   int Configure(int32_t count, HostGetCommandNameFn names) {
-    using Fn = int (*)(int32_t, int32_t, int32_t, HostGetCommandNameFn);
-    return Guard(0, [&] { return Get<Fn>("ConfigureController")(0, 0, count, names); });
+    return Guard(0, [&] { return m_library.Configure(count, names); });
   }
 
   bool TakeEscaped() { return m_escaped.exchange(false); }
 
  private:
-  template <class Fn>
-  Fn Get(const char* name) const {
-    return reinterpret_cast<Fn>(dlsym(m_library, name));
-  }
   template <class R, class F>
   R Guard(R fallback, F&& call) {
     try {
@@ -119,7 +107,7 @@ class Plugin {
     }
   }
 
-  void* m_library;
+  test::PluginLibrary m_library;
   std::atomic<bool> m_escaped{false};
 };
 

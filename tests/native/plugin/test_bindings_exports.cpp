@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bindings_fixture.h"
+#include "plugin_library.h"
 
 // The next allocation of the nothrow kind on this thread fails, when set.
 // The plug-in library calls this program's operator new (the link exports
@@ -35,6 +36,7 @@ using bindtest::Selected;
 using bindtest::Store;
 using test::HostCall;
 using test::kNoteOn;
+using test::PluginLibrary;
 using namespace test::notes;
 
 // A second host, with commands of its own, for ConfigureController.
@@ -52,14 +54,12 @@ void __cdecl OtherCommandName(int32_t index, char* buffer, int32_t size, int32_t
 
 class PluginBindings : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    s_library = dlopen(QM_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(s_library, nullptr) << dlerror();
-  }
+  static void SetUpTestSuite() { s_plugin = new PluginLibrary; }
   static void TearDownTestSuite() {
-    if (s_library) dlclose(s_library);
-    s_library = nullptr;
+    delete s_plugin;
+    s_plugin = nullptr;
   }
+  void SetUp() override { ASSERT_TRUE(s_plugin->Loaded()) << dlerror(); }
 
   PluginBindings() {
     sim_user_reset();
@@ -67,24 +67,18 @@ class PluginBindings : public ::testing::Test {
     m_host.SetCommands({"Play", "Undo (1)", "Metronome On/Off toggle", "Zoom In Horizontally"});
   }
   ~PluginBindings() override {
-    Get<void (*)()>("CloseController")();
+    if (s_plugin->Loaded()) s_plugin->Close();
     sim_user_reset();
   }
 
-  template <class Fn>
-  static Fn Get(const char* name) {
-    return reinterpret_cast<Fn>(dlsym(s_library, name));
-  }
   int Open() {
     const HostServices services = m_host.Services();
-    return Get<int (*)(const HostServices*)>("OpenController")(&services);
+    return s_plugin->Open(&services);
   }
-  static void Update(int32_t code) {
-    Get<HostArg (*)(int32_t, HostArg, HostArg, HostArg)>("UpdateController")(code, 0, 0, 0);
-  }
+  static void Update(int32_t code) { s_plugin->Update(code); }
+  // The host's first two arguments mean nothing to the plug-in.
   static int Configure(int32_t count, HostGetCommandNameFn callback) {
-    return Get<int (*)(int32_t, int32_t, int32_t, HostGetCommandNameFn)>("ConfigureController")(
-        0x1234, -1, count, callback);
+    return s_plugin->Configure(count, callback, 0x1234, -1);
   }
   // SHIFT + PLAY pressed and released; what the host was asked to run.
   std::vector<HostCall> PressShiftPlay() {
@@ -99,13 +93,13 @@ class PluginBindings : public ::testing::Test {
     return {test::Ran(index, kCommandPressed), test::Ran(index, kCommandReleased)};
   }
 
-  static void* s_library;
+  static PluginLibrary* s_plugin;
   bindtest::ConfigDir m_config;
   test::SimSurface m_surface;
   test::FakeHost m_host;
 };
 
-void* PluginBindings::s_library = nullptr;
+PluginLibrary* PluginBindings::s_plugin = nullptr;
 
 TEST_F(PluginBindings, OpenLoadsTheStoredBindingsAndCode39LoadsThemAgain) {
   Store("Shift Play", "Undo (1)");

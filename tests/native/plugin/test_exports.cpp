@@ -7,6 +7,7 @@
 
 #include "fake_host.h"
 #include "plugin/exports.h"
+#include "plugin_library.h"
 #include "sim_surface.h"
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@ namespace {
 
 using test::Bytes;
 using test::FakeHost;
+using test::PluginLibrary;
 using test::SimSurface;
 
 // A notification code the plug-in does not follow: UpdateController hands
@@ -22,35 +24,28 @@ constexpr int32_t kUnhandledCode = 8;
 
 class Exports : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    s_library = dlopen(QM_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(s_library, nullptr) << dlerror();
-  }
+  static void SetUpTestSuite() { s_plugin = new PluginLibrary; }
   static void TearDownTestSuite() {
-    if (s_library) dlclose(s_library);
-    s_library = nullptr;
+    delete s_plugin;
+    s_plugin = nullptr;
   }
-  void TearDown() override { Close(); }
+  void SetUp() override { ASSERT_TRUE(s_plugin->Loaded()) << dlerror(); }
+  void TearDown() override {
+    if (s_plugin->Loaded()) Close();
+  }
 
-  template <class Fn>
-  static Fn Get(const char* name) {
-    return reinterpret_cast<Fn>(dlsym(s_library, name));
-  }
-  static int Query(void* info) { return Get<int (*)(void*)>("QueryController")(info); }
-  static int Open(const HostServices* host) {
-    return Get<int (*)(const HostServices*)>("OpenController")(host);
-  }
+  static int Query(void* info) { return s_plugin->Query(info); }
+  static int Open(const HostServices* host) { return s_plugin->Open(host); }
   static HostArg Update(int32_t code, HostArg first, HostArg second = 0) {
-    return Get<HostArg (*)(int32_t, HostArg, HostArg, HostArg)>("UpdateController")(code, first,
-                                                                                    second, 0);
+    return s_plugin->Update(code, first, second);
   }
-  static void Close() { Get<void (*)()>("CloseController")(); }
+  static void Close() { s_plugin->Close(); }
 
-  static void* s_library;
+  static PluginLibrary* s_plugin;
   FakeHost m_host;
 };
 
-void* Exports::s_library = nullptr;
+PluginLibrary* Exports::s_plugin = nullptr;
 
 TEST_F(Exports, QueryFillsTheRecordAndLeavesTheHostsBytes) {
   unsigned char record[32];

@@ -16,12 +16,14 @@
 #include <vector>
 
 #include "fake_host.h"
+#include "plugin_library.h"
 #include "sim_surface.h"
 #include <gtest/gtest.h>
 
 namespace {
 
 using test::FakeHost;
+using test::PluginLibrary;
 using test::SimSurface;
 
 constexpr unsigned kPlayPressed = 0x7F5E90;
@@ -30,46 +32,6 @@ constexpr unsigned kLoopPressed = 0x7F5690;
 constexpr unsigned kWheelStep = 0x013CB0;
 // Only a guard against a hang.
 constexpr unsigned kDeadlockMilliseconds = 10000;
-
-// The plug-in as a host holds it: loaded, opened, closed and unloaded.
-class Plugin {
- public:
-  Plugin() : m_library(dlopen(QM_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {}
-  ~Plugin() { Unload(); }
-  Plugin(const Plugin&) = delete;
-  Plugin& operator=(const Plugin&) = delete;
-
-  bool Loaded() const { return m_library != nullptr; }
-  int Open(const HostServices& host) {
-    return Get<int (*)(const HostServices*)>("OpenController")(&host);
-  }
-  void Update(int32_t code, HostArg first, HostArg second = 0) {
-    Get<HostArg (*)(int32_t, HostArg, HostArg, HostArg)>("UpdateController")(code, first, second,
-                                                                             0);
-  }
-  void Close() { Get<void (*)()>("CloseController")(); }
-  void Unload() {
-    if (m_library != nullptr) dlclose(m_library);
-    m_library = nullptr;
-  }
-  // Memory kept for a late callback is kept for good: a library that kept
-  // some stays loaded, so that the leak checker still sees it kept. Only in
-  // a process of its own (InChild), so that other tests still unload it.
-  static void Pin() { dlopen(QM_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE); }
-  static bool StillLoaded() {
-    void* handle = dlopen(QM_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
-    if (handle == nullptr) return false;
-    dlclose(handle);
-    return true;
-  }
-
- private:
-  template <class Fn>
-  Fn Get(const char* name) {
-    return reinterpret_cast<Fn>(dlsym(m_library, name));
-  }
-  void* m_library;
-};
 
 class LateClose : public ::testing::TestWithParam<unsigned> {
  protected:
@@ -81,7 +43,7 @@ class LateClose : public ::testing::TestWithParam<unsigned> {
 
   // Display writes and surface input the system has begun as the host
   // closes: levels, time and a track change, and presses not yet delivered.
-  void TrafficInFlight(Plugin& plugin) {
+  void TrafficInFlight(PluginLibrary& plugin) {
     const double levels[2] = {0.75, 0.5};
     for (int i = 0; i < 4; ++i) {
       plugin.Update(HostCode::kLevels, reinterpret_cast<HostArg>(&levels[0]),
@@ -106,10 +68,10 @@ class LateClose : public ::testing::TestWithParam<unsigned> {
 };
 
 TEST_P(LateClose, NoHostCallAfterCloseAndNothingFreedUnderACallback) {
-  Plugin plugin;
+  PluginLibrary plugin;
   ASSERT_TRUE(plugin.Loaded()) << dlerror();
   const HostServices services = m_host.Services();
-  ASSERT_EQ(plugin.Open(services), 1);
+  ASSERT_EQ(plugin.Open(&services), 1);
   sim_set_late_callbacks(GetParam(), 0);
   TrafficInFlight(plugin);
   plugin.Close();
@@ -124,7 +86,7 @@ TEST_P(LateClose, NoHostCallAfterCloseAndNothingFreedUnderACallback) {
   EXPECT_FALSE(Said("its memory is kept"));
 
   // Opened again, the plug-in works as before.
-  ASSERT_EQ(plugin.Open(services), 1);
+  ASSERT_EQ(plugin.Open(&services), 1);
   m_host.ClearCalls();
   ASSERT_TRUE(m_surface.Send(0x90, 94, 127));
   EXPECT_EQ(m_host.Calls(), std::vector<test::HostCall>{test::Action(HostCode::kPlay, 1, 0)});
@@ -134,14 +96,14 @@ TEST_P(LateClose, NoHostCallAfterCloseAndNothingFreedUnderACallback) {
 TEST_P(LateClose, UnloadedAtOnceNothingRunsInTheUnloadedLibrary) {
   const HostServices services = m_host.Services();
   for (int repetition = 0; repetition < 5; ++repetition) {
-    Plugin plugin;
+    PluginLibrary plugin;
     ASSERT_TRUE(plugin.Loaded()) << dlerror();
-    ASSERT_EQ(plugin.Open(services), 1);
+    ASSERT_EQ(plugin.Open(&services), 1);
     sim_set_late_callbacks(GetParam(), 0);
     TrafficInFlight(plugin);
     plugin.Close();
     plugin.Unload();
-    ASSERT_FALSE(Plugin::StillLoaded());
+    ASSERT_FALSE(PluginLibrary::StillLoaded());
     ASSERT_EQ(sim_wait_callbacks_done(kDeadlockMilliseconds), 1);
     ASSERT_EQ(sim_stray_callbacks(), 0u) << "repetition " << repetition;
     sim_end_late_callbacks();
@@ -196,9 +158,9 @@ class SlowHost : public ::testing::Test {
   ~SlowHost() override { sim_wait_callbacks_done(kDeadlockMilliseconds); }
 
   // Opens, presses PLAY and closes while DoAction still runs.
-  void CloseDuringAction(Plugin& plugin, int flags) {
+  void CloseDuringAction(PluginLibrary& plugin, int flags) {
     const HostServices host = {&SlowAction, &NoQuery, &NoName, 0, &NoRun, 0};
-    ASSERT_EQ(plugin.Open(host), 1);
+    ASSERT_EQ(plugin.Open(&host), 1);
     sim_set_late_callbacks(1, flags);
     ASSERT_EQ(sim_send_input(m_surface.input(), kPlayPressed, 0, 0), 1);
     for (int i = 0; i < 10000 && g_actionsEntered.load() == 0; ++i) Sleep(1);
@@ -218,7 +180,7 @@ TEST_F(SlowHost, CloseWaitsForASurfaceMessageStillBeingHandled) {
     g_actionsLeft = 0;
     g_closeCalled = false;
     g_holdMilliseconds = 60;
-    Plugin plugin;
+    PluginLibrary plugin;
     ASSERT_TRUE(plugin.Loaded()) << dlerror();
     CloseDuringAction(plugin, flags);
     EXPECT_EQ(g_actionsLeft.load(), 1) << "CloseController returned during DoAction";
@@ -233,9 +195,9 @@ TEST_F(SlowHost, CloseWaitsForASurfaceMessageStillBeingHandled) {
 TEST_F(SlowHost, AMessageStuckInTheHostKeepsTheControllerAndTheCloseReturns) {
   InChild([this] {
     g_holdMilliseconds = 1000;
-    Plugin plugin;
+    PluginLibrary plugin;
     ASSERT_TRUE(plugin.Loaded()) << dlerror();
-    Plugin::Pin();
+    PluginLibrary::Pin();
     CloseDuringAction(plugin, 0);
     // The close gave up waiting: the ports are closed, the controller kept.
     EXPECT_EQ(g_actionsLeft.load(), 0);
@@ -261,13 +223,13 @@ TEST_F(SlowHost, CloseControllerWaitsAtMostASecondAndAHalfWhateverTheSystemDoes)
   // What the closing thread waited for is what its timed waits asked for.
   InChild([this] {
     g_holdMilliseconds = 3000;
-    Plugin plugin;
+    PluginLibrary plugin;
     ASSERT_TRUE(plugin.Loaded()) << dlerror();
-    Plugin::Pin();
+    PluginLibrary::Pin();
     sim_hold_completions(1);
     const double levels[2] = {0.5, 0.5};
     const HostServices host = {&SlowAction, &NoQuery, &NoName, 0, &NoRun, 0};
-    ASSERT_EQ(plugin.Open(host), 1);
+    ASSERT_EQ(plugin.Open(&host), 1);
     plugin.Update(HostCode::kLevels, reinterpret_cast<HostArg>(&levels[0]),
                   reinterpret_cast<HostArg>(&levels[1]));
     sim_set_late_callbacks(0, SIM_LATE_NO_CLOSE);
@@ -297,11 +259,11 @@ TEST_F(SlowHost, CloseControllerWaitsAtMostASecondAndAHalfWhateverTheSystemDoes)
 TEST_F(SlowHost, ACloseNotificationThatNeverComesIsToldAndTheCloseReturns) {
   InChild([this] {
     g_holdMilliseconds = 0;
-    Plugin plugin;
+    PluginLibrary plugin;
     ASSERT_TRUE(plugin.Loaded()) << dlerror();
-    Plugin::Pin();
+    PluginLibrary::Pin();
     const HostServices host = {&SlowAction, &NoQuery, &NoName, 0, &NoRun, 0};
-    ASSERT_EQ(plugin.Open(host), 1);
+    ASSERT_EQ(plugin.Open(&host), 1);
     sim_set_late_callbacks(0, SIM_LATE_NO_CLOSE);
     plugin.Close();
     const std::vector<std::string> lines = m_surface.DebugLines();
@@ -317,7 +279,7 @@ TEST_F(SlowHost, ACloseNotificationThatNeverComesIsToldAndTheCloseReturns) {
     // A later open gets new callback memory and works.
     sim_end_late_callbacks();
     g_closeCalled = true;
-    ASSERT_EQ(plugin.Open(host), 1);
+    ASSERT_EQ(plugin.Open(&host), 1);
     ASSERT_EQ(sim_send_input(m_surface.input(), kPlayPressed, 0, 1), 1);
     EXPECT_EQ(g_actionsLeft.load(), 1);
     plugin.Close();

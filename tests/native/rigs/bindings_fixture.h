@@ -21,6 +21,7 @@
 
 #include "bindings/binding_table.h"
 #include "bindings/settings_dlg.h"
+#include "dialog_layout.h"
 #include "fake_host.h"
 #include "sim_surface.h"
 #include "simctl.h"
@@ -184,22 +185,8 @@ class DialogUser {
   int m_runs = 0;
 };
 
-inline std::vector<std::string> Items(HWND box) {
-  std::vector<std::string> items;
-  const LRESULT count = SendMessageA(box, CB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i) {
-    char text[256] = {};
-    SendMessageA(box, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-    items.emplace_back(text);
-  }
-  return items;
-}
-
-inline std::string Selected(HWND box) {
-  const LRESULT index = SendMessageA(box, CB_GETCURSEL, 0, 0);
-  if (index == CB_ERR) return "<none>";
-  return Items(box).at(static_cast<std::size_t>(index));
-}
+using test::Items;
+using test::Selected;
 
 inline int Choose(HWND dialog, int id, const std::string& name) {
   HWND box = GetDlgItem(dialog, id);
