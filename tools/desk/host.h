@@ -156,6 +156,9 @@ class Host {
   void SetRecordLocked(bool on);
   void LocateLocked(int64_t ms);
   void ToggleFlagLocked(int code, int track);
+  // Limited to the host's range; the track must be valid.
+  void SetVolumeLocked(int track, double volume);
+  void SetPanLocked(int track, int32_t pan);
   void NotifyTimeLocked();
   void NotifyLevelsLocked(double first, double second);
   void AdvanceLocked(int64_t ms);

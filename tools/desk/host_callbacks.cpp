@@ -115,27 +115,10 @@ void Host::DoAction(int32_t code, int32_t rawValue, int32_t rawTrack, int32_t re
       SelectTrackLocked(std::min(track, static_cast<int>(m_tracks.size()) - 1));
       break;
     case HostCode::kSetVolume:
-      if (needTrack()) {
-        m_tracks[track].volume = std::clamp(value / 100.0, kMinVolume, kMaxVolume);
-        m_log.Add(Source::kHost,
-                  TrackName(track) + " volume " + FormatNumber(m_tracks[track].volume));
-        Notice notice;
-        notice.code = HostCode::kVolume;
-        notice.first = track;
-        notice.value1 = m_tracks[track].volume;
-        Notify(std::move(notice));
-      }
+      if (needTrack()) SetVolumeLocked(track, value / 100.0);
       break;
     case HostCode::kChangePan:
-      if (needTrack()) {
-        m_tracks[track].pan = std::clamp(m_tracks[track].pan + value, -kMaxPan, kMaxPan);
-        m_log.Add(Source::kHost, TrackName(track) + " pan " + FormatPan(m_tracks[track].pan));
-        Notice notice;
-        notice.code = HostCode::kPan;
-        notice.first = track;
-        notice.second = m_tracks[track].pan;
-        Notify(std::move(notice));
-      }
+      if (needTrack()) SetPanLocked(track, m_tracks[track].pan + value);
       break;
     default:
       m_log.Add(Source::kHost, "ignores it: " + std::to_string(code) + " is no action");

@@ -153,7 +153,10 @@ void Host::ToggleRecord() {
 
 void Host::SetVolume(int track, double volume) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (!ValidTrack(track)) return;
+  if (ValidTrack(track)) SetVolumeLocked(track, volume);
+}
+
+void Host::SetVolumeLocked(int track, double volume) {
   m_tracks[track].volume = std::clamp(volume, kMinVolume, kMaxVolume);
   m_log.Add(Source::kHost, TrackName(track) + " volume " + FormatNumber(m_tracks[track].volume));
   Notice notice;
@@ -165,7 +168,10 @@ void Host::SetVolume(int track, double volume) {
 
 void Host::SetPan(int track, int32_t pan) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (!ValidTrack(track)) return;
+  if (ValidTrack(track)) SetPanLocked(track, pan);
+}
+
+void Host::SetPanLocked(int track, int32_t pan) {
   m_tracks[track].pan = std::clamp(pan, -kMaxPan, kMaxPan);
   m_log.Add(Source::kHost, TrackName(track) + " pan " + FormatPan(m_tracks[track].pan));
   Notice notice;
