@@ -84,6 +84,8 @@ void ClosePair(midi::CMIDIOutDevice& out, midi::CMIDIInDevice& in);
 void ProbePair(Facts& facts);
 void PrintCheck(std::ostream& out, const Facts& facts);
 void JsonCheckMembers(std::ostream& out, const Facts& facts);
+// The check's report as text or, with --json, as one JSON object.
+void ReportCheck(std::ostream& out, const Facts& facts, bool json);
 // The names of a device's kind in the JSON output.
 const char* KindKey(NameKind kind);
 // The check itself: list, say which pair, try it; the exit status.

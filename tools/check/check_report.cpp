@@ -164,16 +164,20 @@ void JsonCheckMembers(std::ostream& out, const Facts& facts) {
       << ",\n  \"exit\": " << facts.Status();
 }
 
-int RunCheck(const Options& options, std::ostream& out) {
-  Facts facts = Survey();
-  if (facts.Status() != kNotFound) ProbePair(facts);
-  if (options.json) {
+void ReportCheck(std::ostream& out, const Facts& facts, bool json) {
+  if (json) {
     out << "{\n";
     JsonCheckMembers(out, facts);
     out << "\n}\n";
   } else {
     PrintCheck(out, facts);
   }
+}
+
+int RunCheck(const Options& options, std::ostream& out) {
+  Facts facts = Survey();
+  if (facts.Status() != kNotFound) ProbePair(facts);
+  ReportCheck(out, facts, options.json);
   return facts.Status();
 }
 

@@ -215,13 +215,7 @@ int RunTest(const Options& options, std::ostream& out, std::ostream& err,
             const std::atomic<bool>& stop) {
   Facts facts = Survey();
   if (facts.Status() == kNotFound) {
-    if (options.json) {
-      out << "{\n";
-      JsonCheckMembers(out, facts);
-      out << "\n}\n";
-    } else {
-      PrintCheck(out, facts);
-    }
+    ReportCheck(out, facts, options.json);
     return kNotFound;
   }
   midi::CMIDIOutDevice port;
@@ -231,13 +225,7 @@ int RunTest(const Options& options, std::ostream& out, std::ostream& err,
   OpenPair(facts, port, input);
   if (facts.Status() != kReady) {
     ClosePair(port, input);
-    if (options.json) {
-      out << "{\n";
-      JsonCheckMembers(out, facts);
-      out << "\n}\n";
-    } else {
-      PrintCheck(out, facts);
-    }
+    ReportCheck(out, facts, options.json);
     return kNotUsable;
   }
 
