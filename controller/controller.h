@@ -18,6 +18,13 @@
 #include "midi/out_device.h"
 #include "midi/receiver.h"
 
+// What the surface sends and takes: its buttons and lamps are note-ons
+// (velocity 0 for a release or a dark lamp), its jog wheel a controller
+// change.
+constexpr BYTE kNoteOn = 0x90;
+constexpr BYTE kControlChange = 0xB0;
+constexpr BYTE kWheelController = 60;
+
 // Note numbers of the surface's buttons and lamps.
 enum SurfaceNote : BYTE {
   kNoteFlag19 = 0,
@@ -50,6 +57,13 @@ constexpr int32_t kScannedTracks = 128;
 // Display cells of the two wheel marks.
 constexpr BYTE kVolumeMarkCell = 10;
 constexpr BYTE kPanMarkCell = 16;
+
+// The surface's two kinds of output, sent to any open port: `count` display
+// cells (at most the display's 40) from `firstCell` on, and one lamp. Both
+// throw what the port throws.
+void SendDisplayCells(midi::CMIDIOutDevice& out, BYTE firstCell, const char* cells,
+                      std::size_t count);
+void SendLamp(midi::CMIDIOutDevice& out, BYTE note, bool on);
 
 class CMidiReceiveDlg : public midi::CMIDIReceiver {
  public:

@@ -34,7 +34,9 @@ int MeterState(int32_t level, int threshold) {
 
 }  // namespace
 
-void CMidiReceiveDlg::LcdWrite(BYTE firstCell, const char* cells, std::size_t count) {
+void SendDisplayCells(midi::CMIDIOutDevice& out, BYTE firstCell, const char* cells,
+                      std::size_t count) {
+  if (count > kDisplayCells) count = kDisplayCells;
   char frame[kDisplayCells + kFrameOverhead];
   const std::size_t length = count + kFrameOverhead;
   frame[0] = static_cast<char>(0xF0);
@@ -53,7 +55,16 @@ void CMidiReceiveDlg::LcdWrite(BYTE firstCell, const char* cells, std::size_t co
   }
   frame[length - 1] = static_cast<char>(0xF7);
   midi::CLongMsg message(frame, static_cast<DWORD>(length));
-  message.SendTo(m_midiOut);
+  message.SendTo(out);
+}
+
+void SendLamp(midi::CMIDIOutDevice& out, BYTE note, bool on) {
+  midi::CShortMsg message(kNoteOn, 0, note, on ? 127 : 0, 0);
+  message.SendTo(out);
+}
+
+void CMidiReceiveDlg::LcdWrite(BYTE firstCell, const char* cells, std::size_t count) {
+  SendDisplayCells(m_midiOut, firstCell, cells, count);
 }
 
 void CMidiReceiveDlg::WriteField(BYTE firstCell, std::size_t width, const char* text) {
@@ -94,10 +105,7 @@ void CMidiReceiveDlg::BlankSurface() {
   if (firstFailure) std::rethrow_exception(firstFailure);
 }
 
-void CMidiReceiveDlg::SetLamp(BYTE note, bool on) {
-  midi::CShortMsg message(0x90, 0, note, on ? 127 : 0, 0);
-  message.SendTo(m_midiOut);
-}
+void CMidiReceiveDlg::SetLamp(BYTE note, bool on) { SendLamp(m_midiOut, note, on); }
 
 void CMidiReceiveDlg::ShowTrackName(const char* name) { WriteField(0, 10, name); }
 

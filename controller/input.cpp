@@ -13,10 +13,6 @@
 
 namespace {
 
-constexpr BYTE kNoteOn = 0x90;
-constexpr BYTE kControlChange = 0xB0;
-constexpr BYTE kWheelController = 60;
-
 // Track selection never goes below 0 nor above 128.
 constexpr int32_t kFirstTrack = 0;
 constexpr int32_t kLastSelectableTrack = 128;

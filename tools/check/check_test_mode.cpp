@@ -61,10 +61,6 @@ constexpr Control kLamps[] = {
     {"FLAG-19", kNoteFlag19},
 };
 
-constexpr BYTE kNoteOn = 0x90;
-constexpr BYTE kControlChange = 0xB0;
-constexpr BYTE kWheelController = 60;
-
 // Surface messages as they arrive, kept for the main thread, which prints
 // them: the system's input thread only queues.
 class CInputLog : public midi::CMIDIReceiver {
@@ -169,15 +165,7 @@ class CTestSession {
 };
 
 void SendDisplay(midi::CMIDIOutDevice& out, const char (&cells)[41]) {
-  char frame[48] = {static_cast<char>(0xF0), 0x00, 0x01, 0x40, 0x10, 0x00, 0x00};
-  std::memcpy(frame + 7, cells, 40);
-  frame[47] = static_cast<char>(0xF7);
-  midi::CLongMsg message(frame, sizeof frame);
-  message.SendTo(out);
-}
-
-void SetLamp(midi::CMIDIOutDevice& out, BYTE note, bool on) {
-  midi::CShortMsg(kNoteOn, 0, note, on ? 127 : 0, 0).SendTo(out);
+  SendDisplayCells(out, 0, cells, 40);
 }
 
 // The display blank and every lamp off, each tried whatever became of the
@@ -193,7 +181,7 @@ std::string BlankSurface(midi::CMIDIOutDevice& out) {
   };
   static const char kBlank[41] = "                                        ";
   attempt([&] { SendDisplay(out, kBlank); });
-  for (const Control& lamp : kLamps) attempt([&] { SetLamp(out, lamp.note, false); });
+  for (const Control& lamp : kLamps) attempt([&] { SendLamp(out, lamp.note, false); });
   return failure;
 }
 
@@ -246,9 +234,9 @@ int RunTest(const Options& options, std::ostream& out, std::ostream& err,
         out << "Lamp " << lamp.name << " lit\n";
         out.flush();
       }
-      SetLamp(port, lamp.note, true);
+      SendLamp(port, lamp.note, true);
       const bool going = Wait(kLampMilliseconds, stop, session, log);
-      SetLamp(port, lamp.note, false);
+      SendLamp(port, lamp.note, false);
       if (!going) break;
     }
     if (!stop.load()) {
