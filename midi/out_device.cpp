@@ -48,7 +48,9 @@ void CMIDIOutHeader::OnDone(MIDIHDR* header) {
   if (self != nullptr) self->m_finished.store(true, std::memory_order_release);
 }
 
-CMIDIOutDevice::CMIDIOutDevice() {
+CMIDIOutDevice::CMIDIOutDevice() { MakeGate(); }
+
+void CMIDIOutDevice::MakeGate() {
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (event == nullptr) throw CMIDIOutEventFailure();
   m_gate.reset(new (std::nothrow) CCallbackGate(event));
@@ -62,16 +64,7 @@ CMIDIOutDevice::~CMIDIOutDevice() { Close(); }
 
 void CMIDIOutDevice::Open(UINT deviceId) {
   Close();
-  if (!m_gate) {
-    // The last close left its gate to a callback that may still come.
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (event == nullptr) throw CMIDIOutEventFailure();
-    m_gate.reset(new (std::nothrow) CCallbackGate(event));
-    if (!m_gate) {
-      CloseHandle(event);
-      throw CMIDIOutMemFailure();
-    }
-  }
+  if (!m_gate) MakeGate();
   m_gate->Rearm();
   MMRESULT result = midiOutOpen(&m_handle, deviceId, reinterpret_cast<DWORD_PTR>(&SystemCallback),
                                 reinterpret_cast<DWORD_PTR>(m_gate.get()), CALLBACK_FUNCTION);

@@ -102,6 +102,8 @@ class CMIDIOutDevice {
   static void CALLBACK SystemCallback(HMIDIOUT handle, UINT message, DWORD_PTR instance,
                                       DWORD_PTR param1, DWORD_PTR param2);
   static UINT WorkerMain(LPVOID port);
+  // A gate for the next handle, when the last close left its own behind.
+  void MakeGate();
   // After the device was closed (or not): frees the headers and keeps the
   // gate once the handle's last callback has run, or loses both if it never
   // does within the bound.
