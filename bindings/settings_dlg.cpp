@@ -16,22 +16,22 @@ struct BoxLabel {
   const char* label;
 };
 constexpr BoxLabel kBoxLabels[kBindingCount] = {
-    {1001, "IN"},
-    {1000, "Shift + IN"},
-    {1003, "OUT"},
-    {1002, "Shift + OUT"},
-    {1005, "PUNCH"},
-    {1004, "Shift + PUNCH"},
-    {1007, "Shift + TRACK-L"},
-    {1008, "Shift + PREV"},
-    {1006, "Shift + TRACK-R"},
-    {1009, "Shift + NEXT"},
-    {1015, "Footswitch"},
-    {1010, "Shift + ADD"},
-    {1011, "Shift + RWD"},
-    {1012, "Shift + FFWD"},
-    {1013, "Shift + PLAY"},
-    {1014, "Shift + RECORD"},
+    {kBindIn, "IN"},
+    {kBindInShifted, "Shift + IN"},
+    {kBindOut, "OUT"},
+    {kBindOutShifted, "Shift + OUT"},
+    {kBindPunch, "PUNCH"},
+    {kBindPunchShifted, "Shift + PUNCH"},
+    {kBindTrackLeft, "Shift + TRACK-L"},
+    {kBindPrev, "Shift + PREV"},
+    {kBindTrackRight, "Shift + TRACK-R"},
+    {kBindNext, "Shift + NEXT"},
+    {kBindFootswitch, "Footswitch"},
+    {kBindAdd, "Shift + ADD"},
+    {kBindRewind, "Shift + RWD"},
+    {kBindFastForward, "Shift + FFWD"},
+    {kBindPlay, "Shift + PLAY"},
+    {kBindRecord, "Shift + RECORD"},
 };
 
 // The row of BindingTable whose slot has this control id.

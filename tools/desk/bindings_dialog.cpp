@@ -68,7 +68,7 @@ int SlotForButton(std::string_view button, bool shifted) {
   for (std::size_t i = 0; i < kSlotInputs.size(); ++i) {
     const SlotInput& slot = kSlotInputs[i];
     if (button != slot.button) continue;
-    if (slot.shifted == shifted || slot.controlId == 1015) return static_cast<int>(i);
+    if (slot.shifted == shifted || slot.controlId == kBindFootswitch) return static_cast<int>(i);
   }
   return -1;
 }
