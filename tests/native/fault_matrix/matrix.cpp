@@ -152,6 +152,10 @@ Outcome Matrix::Run(const Case& c) {
     const auto it = before.find(name);
     if (it == before.end() || it->second < count) out.called.insert(name);
   }
+  // A bounded wait sleeps only while the other thread has not got there yet,
+  // so whether a phase called Sleep tells how busy the machine was, not what
+  // the plug-in does; a table that depends on it would change from run to run.
+  out.called.erase("Sleep");
   out.debugLines = DebugLines();
   // The store's place differs from run to run.
   for (std::string& line : out.debugLines) {

@@ -145,7 +145,6 @@ const std::set<std::string>& CannotFail() {
                                               "MessageBoxA",
                                               "OutputDebugStringA",
                                               "SetLastError",
-                                              "Sleep",
                                               "TryEnterCriticalSection",
                                               "wsprintfA",
                                               "wvsprintfA"};
