@@ -5,7 +5,7 @@
 #
 # Reproducible: two builds of one commit give the same bytes. The linker puts
 # no time stamp in the PE headers, and the zip holds its entries in a fixed
-# order with the commit's time and fixed permissions.
+# order with the commit's time (or SOURCE_DATE_EPOCH) and fixed permissions.
 #
 # usage: scripts/package.sh [BUILD_DIR [DIST_DIR]]
 #        (default: build-package and dist in the source folder)
@@ -21,9 +21,33 @@ dist=$(cd "$dist" && pwd)
 # One version in one place: the project's.
 version=$(sed -n 's/^project(Quillmote VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "package.sh: no project version in CMakeLists.txt" >&2; exit 1; }
-# Entry times come from the commit, so that a rebuild of it gives the same zip.
-epoch=$(git log -1 --format=%ct 2>/dev/null) ||
-  { echo "package.sh: needs a git checkout for the commit's time" >&2; exit 1; }
+# Entry times come from SOURCE_DATE_EPOCH when it is set, from the commit
+# otherwise, so that a rebuild of the same sources gives the same zip.
+epoch=${SOURCE_DATE_EPOCH:-}
+if [ -z "$epoch" ]; then
+  if [ ! -e "$root/.git" ]; then
+    echo "package.sh: set SOURCE_DATE_EPOCH (seconds since 1970) for the entries' time:" \
+      "$root is no git checkout with a commit to take it from" >&2
+    exit 1
+  fi
+  if ! command -v git >/dev/null; then
+    echo "package.sh: set SOURCE_DATE_EPOCH (seconds since 1970) for the entries' time:" \
+      "git is not installed to take it from the commit" >&2
+    exit 1
+  fi
+  epoch=$(git -C "$root" log -1 --format=%ct 2>/dev/null) || epoch=
+  if [ -z "$epoch" ]; then
+    echo "package.sh: set SOURCE_DATE_EPOCH (seconds since 1970) for the entries' time:" \
+      "$root is no git checkout with a commit to take it from" >&2
+    exit 1
+  fi
+fi
+case $epoch in
+  '' | *[!0-9]*)
+    echo "package.sh: SOURCE_DATE_EPOCH must be a whole number of seconds since 1970, not '$epoch'" >&2
+    exit 1
+    ;;
+esac
 
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF >/dev/null
