@@ -36,6 +36,16 @@ if ! "$root/scripts/install-deps.sh"; then
   echo "error: the tools the tests need could not be installed" >&2
   exit 1
 fi
+# What this command runs itself, whatever the set-up said: a tool missing
+# here would otherwise turn a check into one of nothing.
+missing_tools=()
+for tool in git cmake ctest clang-format clang clang++ python3 wine xvfb-run cmp sha256sum; do
+  command -v "$tool" >/dev/null || missing_tools+=("$tool")
+done
+if [ ${#missing_tools[@]} -ne 0 ]; then
+  echo "error: still missing after scripts/install-deps.sh: ${missing_tools[*]}" >&2
+  exit 1
+fi
 
 # ---- Results, one entry per suite, printed at the end whatever happens.
 suites=()
@@ -74,32 +84,30 @@ summary() {
   [ "$total_failed" -eq 0 ]
 }
 
-# ---- Format: every C++ source and header under version control follows
-# .clang-format.
+# ---- Format: every C++ source and header follows .clang-format
+# (scripts/check-format.sh, which fails on a tree with no source at all and,
+# in a checkout, when git and the folders list different sources).
 check_format() {
   echo "=== format"
-  if ! command -v clang-format >/dev/null; then
-    if [ -n "$strict" ]; then
-      failed_names+=("format: clang-format is not installed")
-      record format 0 1 0 "clang-format is not installed"
-    else
-      record format 0 0 1 "clang-format is not installed"
-    fi
+  local out status checked failed line
+  out=$("$root/scripts/check-format.sh" "$root")
+  status=$?
+  printf '%s\n' "$out"
+  line=$(grep -E '^format: [0-9]+ checked, [0-9]+ failed$' <<<"$out" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed_names+=("format: scripts/check-format.sh checked nothing (exit $status)")
+    record format 0 1 0 "no source was checked"
     return
   fi
-  local passed=0 failed=0 file out
-  out=$(mktemp) || exit 1
-  while IFS= read -r -d '' file; do
-    if clang-format --dry-run --Werror "$file" 2>"$out"; then
-      passed=$((passed + 1))
-    else
-      failed=$((failed + 1))
-      failed_names+=("format: $file (clang-format -i $file)")
-      head -20 "$out"
-    fi
-  done < <(git ls-files -z -- '*.cpp' '*.h' '*.c' '*.cc')
-  rm -f "$out"
-  record format "$passed" "$failed" 0
+  read -r _ checked _ failed _ <<<"$line"
+  while IFS= read -r line; do
+    failed_names+=("format: ${line#not formatted: }")
+  done < <(grep '^not formatted: ' <<<"$out")
+  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
+    failed_names+=("format: scripts/check-format.sh ended with $status")
+    failed=1
+  fi
+  record format "$((checked - failed))" "$failed" 0
 }
 
 # ---- Builds: one check per configuration.
@@ -180,6 +188,10 @@ run_tests() {
     failed_names+=("$suite: ctest ended with $status")
     failed=1
   fi
+  if [ $((passed + failed + skipped)) -eq 0 ]; then
+    failed_names+=("$suite: no test ran")
+    failed=1
+  fi
   record "$suite" "$passed" "$failed" "$skipped"
 }
 
@@ -224,12 +236,20 @@ fi
 # ---- Reproducible release package: scripts/package.sh twice, each in a
 # fresh directory of its own; the DLL, the doctor and the zip must come out
 # byte for byte the same.
+# A tree that is no checkout (an unpacked archive) has no commit to date the
+# entries by: both builds get one fixed time, so that they still compare.
+package_epoch=${SOURCE_DATE_EPOCH:-}
+if [ -z "$package_epoch" ] && { [ ! -e "$root/.git" ] ||
+  ! git -C "$root" rev-parse --verify -q HEAD >/dev/null 2>&1; }; then
+  package_epoch=315532800 # 1980-01-01, the earliest time a zip holds
+  echo "package: no commit to take the time from; SOURCE_DATE_EPOCH=$package_epoch"
+fi
 package_dirs=("$(mktemp -d)" "$(mktemp -d)")
 package_ok=1
 for dir in "${package_dirs[@]}"; do
   echo "=== package: $dir"
-  "$root/scripts/package.sh" "$dir/build" "$dir/dist" >"$dir/package.log" 2>&1 ||
-    { package_ok=0; cat "$dir/package.log"; }
+  SOURCE_DATE_EPOCH=$package_epoch "$root/scripts/package.sh" "$dir/build" "$dir/dist" \
+    >"$dir/package.log" 2>&1 || { package_ok=0; cat "$dir/package.log"; }
 done
 package_passed=0
 package_failed=0
