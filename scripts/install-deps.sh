@@ -10,7 +10,7 @@ packages=(
   clang clang-format libclang-rt-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-apps imagemagick tmux
-  python3
+  python3 git
 )
 
 missing=()
