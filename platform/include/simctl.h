@@ -31,9 +31,10 @@ extern "C" {
 
 /* Back to a fresh machine: every device removed (open handles become invalid),
    traffic, debugger lines, faults and call counts cleared, completion delay 0.
-   Also ends holding and removes the output listener. Callbacks still waiting
-   for delivery are dropped; one that is running is waited for. Events and
-   threads of kernel32 are not touched. */
+   Also ends holding, removes the output listener, and (Linux) sets the
+   message queues' limit back to 10000. Callbacks still waiting for delivery
+   are dropped; one that is running is waited for. Events and threads of
+   kernel32, and the threads' message queues, are not touched. */
 SIMCTL_API void sim_reset(void);
 
 /* Adds a MIDI device with the given name (cut to 31 bytes) and returns its
@@ -91,9 +92,19 @@ SIMCTL_API int sim_wait_callbacks_done(unsigned timeout_milliseconds);
    it opened still had callbacks to come. */
 SIMCTL_API unsigned sim_stray_callbacks(void);
 /* Linux build only: the milliseconds the calling thread asked to wait for
-   in Sleep and in WaitForSingleObject calls that timed out, since it began.
-   A test checks a time bound through what the code waited for. */
+   in Sleep and in WaitForSingleObject and MsgWaitForMultipleObjects calls
+   that timed out, since it began. A test checks a time bound through what
+   the code waited for. */
 SIMCTL_API unsigned sim_thread_timed_waits(void);
+/* Linux build only: threads started by CreateThread that have not yet
+   ended, suspended ones included. A thread no longer counts by the time its
+   object is signalled, so that a test that waited for every thread's handle
+   finds none left. */
+SIMCTL_API unsigned sim_live_threads(void);
+/* Linux build only: the most posted messages one thread's queue holds
+   (10000, as on Windows, until set; sim_reset sets it back). A post beyond
+   it fails with ERROR_NOT_ENOUGH_QUOTA; 0 refuses every post. */
+SIMCTL_API void sim_set_thread_queue_limit(unsigned limit);
 
 /* ---- Fault injection ----------------------------------------------------- */
 
@@ -105,13 +116,17 @@ SIMCTL_API unsigned sim_thread_timed_waits(void);
    - MMRESULT functions return `result`; midiOutOpen and midiInOpen also set
      the handle to NULL. midiOutGetNumDevs and midiInGetNumDevs report
      `result` devices. WaitForSingleObject returns `result`.
-   - CreateEventA and CreateThread return NULL, and the BOOL functions
-     (SetEvent, ResetEvent, CloseHandle, GetExitCodeThread,
-     SetThreadPriority, TryEnterCriticalSection) return FALSE, with
-     GetLastError() == `result`; ResumeThread returns (DWORD)-1 likewise.
+   - CreateEventA, CreateThread and LoadLibraryA return NULL, and the BOOL
+     functions (SetEvent, ResetEvent, CloseHandle, GetExitCodeThread,
+     SetThreadPriority, TryEnterCriticalSection, FreeLibrary,
+     PostThreadMessageA, PeekMessageA) return FALSE, with GetLastError() ==
+     `result`; ResumeThread returns (DWORD)-1 and GetMessageA -1 likewise.
+     MsgWaitForMultipleObjects returns `result`. A failed FreeLibrary keeps
+     its reference; a failed PostThreadMessageA queues nothing.
    - Functions that cannot fail on Windows (the other critical-section
      functions, Sleep, GetTickCount, GetCurrentThreadId, Get/SetLastError,
-     OutputDebugStringA, wsprintfA, wvsprintfA) are counted but never fail.
+     OutputDebugStringA, wsprintfA, wvsprintfA, FreeLibraryAndExitThread,
+     DispatchMessageA, TranslateMessage) are counted but never fail.
    A new sim_fail for the same function replaces the previous one. */
 SIMCTL_API void sim_fail(const char* function, unsigned result, unsigned skip, unsigned count);
 SIMCTL_API void sim_clear_faults(void);
@@ -129,11 +144,12 @@ SIMCTL_API size_t sim_called_function(size_t index, char* buf, size_t cap);
    times out: a worker that looks at its port now and then even without a
    signal. sim_threads_woke_on_their_own returns 1 when every such thread
    that still runs its routine has, since the last sim_mark_thread_wakes (or
-   since it started, if later), come back from a WaitForSingleObject that
-   timed out and called WaitForSingleObject again, so that it did one whole
-   round of its loop on its own; or else waits without a time limit, so that
-   it can't. Returns 0 otherwise. Lets a test wait until the workers have
-   done what they do on their own, instead of sleeping for long enough. */
+   since it started, if later), come back from a wait (WaitForSingleObject
+   or MsgWaitForMultipleObjects) that timed out and begun another, so that
+   it did one whole round of its loop on its own; or else waits without a
+   time limit (GetMessageA among them), so that it can't. Returns 0
+   otherwise. Lets a test wait until the workers have done what they do on
+   their own, instead of sleeping for long enough. */
 SIMCTL_API void sim_mark_thread_wakes(void);
 SIMCTL_API int sim_threads_woke_on_their_own(void);
 

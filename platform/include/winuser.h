@@ -20,6 +20,24 @@
  *  - MessageBoxA draws nothing: it records caption and text (simctl.h) and
  *    returns the simulated user's answer, IDOK unless set otherwise.
  *  - Windows are HWNDs that stay invalid once their dialog has ended.
+ *
+ * Thread messages, as Windows has them for a thread that owns no window:
+ *  - A thread gets its message queue on its first PeekMessageA, GetMessageA
+ *    or MsgWaitForMultipleObjects call; until then, and once it has ended,
+ *    PostThreadMessageA to it fails with ERROR_INVALID_THREAD_ID. What was
+ *    still queued when it ended is dropped. A queue holds at most 10000
+ *    messages (sim_set_thread_queue_limit in simctl.h); a post to a full
+ *    one fails with ERROR_NOT_ENOUGH_QUOTA.
+ *  - Messages come out in the order they were posted. A filter of 0, 0
+ *    takes every message; WM_QUIT is taken whatever the filter. MSG.time is
+ *    the tick count (GetTickCount) of the post, MSG.pt is 0, 0.
+ *  - hWnd must be null or (HWND)-1 (thread messages only; no message is
+ *    ever posted to a window): PeekMessageA returns FALSE and GetMessageA
+ *    -1 with ERROR_INVALID_WINDOW_HANDLE for any other.
+ *  - MsgWaitForMultipleObjects, as on Windows, wakes for *new* posted
+ *    messages: those posted since the thread last called PeekMessageA or
+ *    GetMessageA. A message still queued that such a call could have seen
+ *    does not end the wait; drain the queue before waiting again.
  */
 #ifndef QUILLMOTE_PLATFORM_WINUSER_H
 #define QUILLMOTE_PLATFORM_WINUSER_H
@@ -29,6 +47,20 @@
 #include <libloaderapi.h>
 
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+
+typedef struct tagPOINT {
+  LONG x;
+  LONG y;
+} POINT, *PPOINT, *LPPOINT;
+
+typedef struct tagMSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+} MSG, *PMSG, *LPMSG;
 
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
@@ -58,6 +90,29 @@ typedef const DLGTEMPLATE* LPCDLGTEMPLATEA;
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define BM_CLICK 0x00F5
+#define WM_QUIT 0x0012
+#define WM_USER 0x0400
+#define WM_APP 0x8000
+
+/* PeekMessageA */
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+#define PM_NOYIELD 0x0002
+
+/* MsgWaitForMultipleObjects wake masks: only posted messages exist here. */
+#define QS_KEY 0x0001
+#define QS_MOUSEMOVE 0x0002
+#define QS_MOUSEBUTTON 0x0004
+#define QS_POSTMESSAGE 0x0008
+#define QS_TIMER 0x0010
+#define QS_PAINT 0x0020
+#define QS_SENDMESSAGE 0x0040
+#define QS_HOTKEY 0x0080
+#define QS_ALLPOSTMESSAGE 0x0100
+#define QS_MOUSE (QS_MOUSEMOVE | QS_MOUSEBUTTON)
+#define QS_INPUT (QS_MOUSE | QS_KEY)
+#define QS_ALLEVENTS (QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY)
+#define QS_ALLINPUT (QS_ALLEVENTS | QS_SENDMESSAGE)
 
 /* Dialog box command ids and message box results */
 #define IDOK 1
@@ -167,6 +222,8 @@ typedef const DLGTEMPLATE* LPCDLGTEMPLATEA;
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_DLG_ITEM 1421L
 #define ERROR_WINDOW_OF_OTHER_THREAD 1408L
+#define ERROR_INVALID_THREAD_ID 1444L
+#define ERROR_NOT_ENOUGH_QUOTA 1816L
 
 #ifdef __cplusplus
 extern "C" {
@@ -199,6 +256,29 @@ WINUSERAPI HWND WINAPI GetFocus(void);
 WINUSERAPI HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 WINUSERAPI int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
+/* Thread messages (see above). */
+WINUSERAPI BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
+/* TRUE when a message was found (and, with PM_REMOVE, taken). */
+WINUSERAPI BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
+                                    UINT wRemoveMsg);
+/* Waits without a time limit for a message and takes it: 0 for WM_QUIT,
+   -1 on an error (a null lpMsg, a window), nonzero otherwise. */
+WINUSERAPI BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
+/* Thread messages have no window to go to: nothing is dispatched (0) and
+   nothing translated (FALSE), as on Windows; a host's own message loop can
+   call them all the same. */
+WINUSERAPI LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
+WINUSERAPI BOOL WINAPI TranslateMessage(const MSG* lpMsg);
+/* Waits for one of nCount events or threads (WAIT_OBJECT_0 + its index) or
+   for a new posted message that dwWakeMask asks for (WAIT_OBJECT_0 +
+   nCount), whichever comes first; WAIT_TIMEOUT when dwMilliseconds passed.
+   An object signalled at once wins over a message. fWaitAll TRUE (all
+   objects and a message) is not supported: WAIT_FAILED with
+   ERROR_NOT_SUPPORTED. */
+WINUSERAPI DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles,
+                                                  BOOL fWaitAll, DWORD dwMilliseconds,
+                                                  DWORD dwWakeMask);
+
 #ifdef __cplusplus
 }
 #endif
@@ -206,5 +286,9 @@ WINUSERAPI int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UI
 #define DialogBoxParam DialogBoxParamA
 #define SendMessage SendMessageA
 #define MessageBox MessageBoxA
+#define PostThreadMessage PostThreadMessageA
+#define PeekMessage PeekMessageA
+#define GetMessage GetMessageA
+#define DispatchMessage DispatchMessageA
 
 #endif

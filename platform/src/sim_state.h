@@ -40,6 +40,17 @@ bool OnSystemThread();
 // counts it (sim_stray_callbacks). Each build of the platform defines it.
 bool CodeIsLoaded(std::uintptr_t address);
 
+// Posts a notification to a thread's message queue (CALLBACK_THREAD), as
+// PostThreadMessageA does but without counting a call of it: the system's
+// own posts are no calls of the application. False when the system refused
+// the post. Each build of the platform defines it.
+bool PostThreadNotice(std::uint32_t thread_id, unsigned message, std::uintptr_t wparam,
+                      std::intptr_t lparam);
+
+// What sim_reset restores beside the MIDI system and the call counts: on
+// Linux the message queues' limit. Each build of the platform defines it.
+void ResetPlatformSettings();
+
 // Runs `body` and turns any exception into `fallback`: no exception may leave
 // an exported function.
 template <class R, class F>

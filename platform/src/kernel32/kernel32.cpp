@@ -1,11 +1,15 @@
 // kernel32 over the C++ standard library: events, threads and their handles,
-// the thread's last error and time (critical sections and the debugger
-// output are beside it).
+// the thread's last error and time (critical sections, modules and the
+// debugger output are beside it).
 #include <windows.h>
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -17,6 +21,7 @@
 #include <thread>
 
 #include "kernel32_parts.h"
+#include "native.h"
 #include "sim_state.h"
 #include "simctl.h"
 
@@ -31,6 +36,8 @@ thread_local DWORD t_thread_id = 0;
 thread_local unsigned t_timed_waits = 0;
 
 std::atomic<DWORD> g_next_thread_id{0x100};
+// Threads started by CreateThread that have not ended (sim_live_threads).
+std::atomic<unsigned> g_live_threads{0};
 
 // Thread ids are nonzero multiples of four, like the system's.
 DWORD NewThreadId() { return g_next_thread_id.fetch_add(4); }
@@ -53,9 +60,11 @@ std::map<DWORD, OwnWakes>& Wakes() {
   return *wakes;
 }
 
+}  // namespace
+
 // A wait of the calling thread begins; a thread CreateThread did not start
 // is not watched.
-void WaitBegins(DWORD milliseconds) {
+void qmsim::native::WaitBegins(DWORD milliseconds) {
   if (t_thread_id == 0) return;
   std::lock_guard<std::mutex> lock(WakesMutex());
   auto it = Wakes().find(t_thread_id);
@@ -64,7 +73,8 @@ void WaitBegins(DWORD milliseconds) {
   it->second.unlimited = milliseconds == INFINITE;
 }
 
-void WaitEnded(DWORD result) {
+void qmsim::native::WaitEnded(DWORD result, DWORD milliseconds) {
+  if (result == WAIT_TIMEOUT) t_timed_waits += milliseconds;
   if (t_thread_id == 0) return;
   std::lock_guard<std::mutex> lock(WakesMutex());
   auto it = Wakes().find(t_thread_id);
@@ -75,7 +85,7 @@ void WaitEnded(DWORD result) {
 
 // A kernel object that can be waited for. Its handles hold it by shared
 // pointer, and so does a wait in progress.
-class Waitable {
+class qmsim::native::Waitable {
  public:
   virtual ~Waitable() = default;
 
@@ -91,14 +101,46 @@ class Waitable {
     return WAIT_OBJECT_0;
   }
 
+  // A wait that does not block: takes the signal when there is one.
+  bool TryAcquire() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!SignaledLocked()) return false;
+    AcquiredLocked();
+    return true;
+  }
+
+  void AddWaker(Waker* waker) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wakers_.push_back(waker);
+  }
+
+  void RemoveWaker(Waker* waker) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wakers_.erase(std::find(wakers_.begin(), wakers_.end(), waker));
+  }
+
  protected:
   virtual bool SignaledLocked() const = 0;
   // What a successful wait consumes (an auto-reset event's signal).
   virtual void AcquiredLocked() {}
 
+  // Under mutex_: every waiter looks again, those waiting beside a message
+  // queue included.
+  void NotifyLocked() {
+    changed_.notify_all();
+    for (Waker* waker : wakers_) waker->Wake();
+  }
+
   std::mutex mutex_;
   std::condition_variable changed_;
+
+ private:
+  std::vector<Waker*> wakers_;  // under mutex_
 };
+
+namespace {
+
+using qmsim::native::Waitable;
 
 class Event : public Waitable {
  public:
@@ -109,7 +151,7 @@ class Event : public Waitable {
     signaled_ = true;
     // Every waiter looks again; for an auto-reset event the first one through
     // takes the signal and the others wait on.
-    changed_.notify_all();
+    NotifyLocked();
   }
 
   void Reset() {
@@ -126,6 +168,32 @@ class Event : public Waitable {
   const bool manual_reset_;
   bool signaled_;
 };
+
+// Where FreeLibraryAndExitThread takes a thread of CreateThread back to: the
+// platform's thread start, which lies outside the module being freed.
+struct ThreadExit {
+  std::jmp_buf back;
+  HMODULE module = nullptr;
+  DWORD code = 0;
+};
+
+thread_local ThreadExit* t_exit = nullptr;
+
+// Runs the routine. Nothing in this frame needs destroying, because
+// FreeLibraryAndExitThread comes back into it with longjmp, past the
+// routine's own frames; only here, with none of the module's code left on
+// the stack, is its module freed.
+DWORD CallRoutine(LPTHREAD_START_ROUTINE start, LPVOID parameter, ThreadExit& exit) {
+  if (setjmp(exit.back) != 0) {
+    t_exit = nullptr;
+    qmsim::Guarded([&] { qmsim::native::FreeModule(exit.module); });
+    return exit.code;
+  }
+  t_exit = &exit;
+  const DWORD code = start(parameter);
+  t_exit = nullptr;
+  return code;
+}
 
 // A thread as a kernel object: signalled once its routine has returned.
 class ThreadObject : public Waitable {
@@ -144,15 +212,20 @@ class ThreadObject : public Waitable {
       std::lock_guard<std::mutex> lock(WakesMutex());
       Wakes()[id_] = OwnWakes{};
     }
-    const DWORD code = start(parameter);
+    ThreadExit exit;
+    const DWORD code = CallRoutine(start, parameter, exit);
     {
       std::lock_guard<std::mutex> lock(WakesMutex());
       Wakes().erase(id_);
     }
+    // Whoever sees the thread signalled finds its queue gone and the thread
+    // no longer counted.
+    qmsim::Guarded([this] { qmsim::native::DropMessageQueue(id_); });
+    g_live_threads.fetch_sub(1);
     std::lock_guard<std::mutex> lock(mutex_);
     exit_code_ = code;
     finished_ = true;
-    changed_.notify_all();
+    NotifyLocked();
   }
 
   DWORD Resume() {
@@ -220,6 +293,43 @@ std::shared_ptr<T> FindAs(HANDLE handle) {
 
 }  // namespace
 
+qmsim::native::ObjectWait::ObjectWait(Waker& waker, DWORD count, const HANDLE* handles)
+    : waker_(waker) {
+  for (DWORD i = 0; i < count; ++i) {
+    auto object = Handles().Find(handles[i]);
+    if (!object) {
+      valid_ = false;
+      continue;
+    }
+    object->AddWaker(&waker_);
+    objects_.push_back(std::move(object));
+  }
+}
+
+qmsim::native::ObjectWait::~ObjectWait() {
+  for (auto& object : objects_) object->RemoveWaker(&waker_);
+}
+
+int qmsim::native::ObjectWait::TryAcquire() {
+  for (std::size_t i = 0; i < objects_.size(); ++i) {
+    if (objects_[i]->TryAcquire()) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+DWORD qmsim::native::CurrentThreadId() {
+  // Threads that CreateThread did not start get their id on first asking.
+  if (t_thread_id == 0) t_thread_id = NewThreadId();
+  return t_thread_id;
+}
+
+DWORD qmsim::native::TickCount() {
+  // Wraps around after 49.7 days, as on Windows.
+  const auto since_start = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<DWORD>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(since_start).count());
+}
+
 BOOL qmsim::kernel32::Fail(DWORD error) {
   t_last_error = error;
   return FALSE;
@@ -278,10 +388,9 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
       t_last_error = ERROR_INVALID_HANDLE;
       return WAIT_FAILED;
     }
-    WaitBegins(dwMilliseconds);
+    qmsim::native::WaitBegins(dwMilliseconds);
     const DWORD result = object->Wait(dwMilliseconds);
-    WaitEnded(result);
-    if (result == WAIT_TIMEOUT) t_timed_waits += dwMilliseconds;
+    qmsim::native::WaitEnded(result, dwMilliseconds);
     return result;
   });
 }
@@ -311,12 +420,14 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
       auto thread =
           std::make_shared<ThreadObject>(NewThreadId(), (dwCreationFlags & CREATE_SUSPENDED) != 0);
       HANDLE handle = Handles().Add(thread);
+      g_live_threads.fetch_add(1);
       try {
         std::thread([thread, lpStartAddress, lpParameter] {
           t_thread_id = thread->id();
           thread->Run(lpStartAddress, lpParameter);
         }).detach();
       } catch (...) {
+        g_live_threads.fetch_sub(1);
         Handles().Remove(handle);
         t_last_error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
@@ -365,9 +476,19 @@ BOOL WINAPI SetThreadPriority(HANDLE hThread, int) {
 
 DWORD WINAPI GetCurrentThreadId(void) {
   qmsim::Guarded([] { qmsim::EnterCall("GetCurrentThreadId"); });
-  // Threads that CreateThread did not start get their id on first asking.
-  if (t_thread_id == 0) t_thread_id = NewThreadId();
-  return t_thread_id;
+  return qmsim::native::CurrentThreadId();
+}
+
+void WINAPI FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode) {
+  qmsim::Guarded([] { qmsim::EnterCall("FreeLibraryAndExitThread"); });
+  if (ThreadExit* exit = t_exit) {
+    exit->module = hLibModule;
+    exit->code = dwExitCode;
+    std::longjmp(exit->back, 1);
+  }
+  // Not a thread of CreateThread: there is no start of ours to go back to.
+  qmsim::Guarded([&] { qmsim::native::FreeModule(hLibModule); });
+  pthread_exit(nullptr);
 }
 
 // ---- Last error and time ----
@@ -396,10 +517,7 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
 
 DWORD WINAPI GetTickCount(void) {
   qmsim::Guarded([] { qmsim::EnterCall("GetTickCount"); });
-  // Wraps around after 49.7 days, as on Windows.
-  const auto since_start = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<DWORD>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(since_start).count());
+  return qmsim::native::TickCount();
 }
 
 // ---- Waking on their own (simctl.h) ----
@@ -427,3 +545,5 @@ int sim_threads_woke_on_their_own(void) {
 }  // extern "C"
 
 extern "C" unsigned sim_thread_timed_waits(void) { return t_timed_waits; }
+
+extern "C" unsigned sim_live_threads(void) { return g_live_threads.load(); }

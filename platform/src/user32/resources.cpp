@@ -2,9 +2,6 @@
 // build attached it (qmresource.h), searched like a PE resource section.
 #include <windows.h>
 
-#include <dlfcn.h>
-#include <link.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "native.h"
 #include "qmresource.h"
 #include "sim_state.h"
 
@@ -63,23 +61,6 @@ std::mutex g_mutex;
 // A list, so that an HRSRC (the entry's address) stays valid.
 std::list<Resource> g_resources;
 
-HMODULE ModuleOf(const void* address) {
-  Dl_info info{};
-  if (dladdr(address, &info) == 0) return nullptr;
-  return static_cast<HMODULE>(info.dli_fbase);
-}
-
-int FirstModule(dl_phdr_info* info, size_t, void* result) {
-  *static_cast<HMODULE*>(result) = reinterpret_cast<HMODULE>(info->dlpi_addr);
-  return 1;
-}
-
-HMODULE Executable() {
-  HMODULE module = nullptr;
-  dl_iterate_phdr(&FirstModule, &module);
-  return module;
-}
-
 // Reads a name or ordinal of a .res header: 0xFFFF and a WORD, or a
 // NUL-terminated UTF-16 text (kept when ASCII).
 bool ReadId(const BYTE* data, std::size_t end, std::size_t& at, ResourceId& id) {
@@ -115,7 +96,7 @@ extern "C" {
 
 int qm_attach_resources(const void* anchor, const void* data, size_t size) {
   return qmsim::Guarded(0, [&] {
-    const HMODULE module = ModuleOf(anchor);
+    const HMODULE module = qmsim::native::ModuleOf(anchor);
     const auto* bytes = static_cast<const BYTE*>(data);
     std::list<Resource> parsed;
     // Each entry: data size, header size, type, name, then version, flags,
@@ -161,32 +142,6 @@ void qm_detach_resources(const void* data) {
   });
 }
 
-BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule) {
-  return qmsim::Guarded(FALSE, [&]() -> BOOL {
-    if (auto fault = qmsim::EnterCall("GetModuleHandleExA")) {
-      if (phModule != nullptr) *phModule = nullptr;
-      SetLastError(*fault);
-      return FALSE;
-    }
-    if (phModule == nullptr) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return FALSE;
-    }
-    HMODULE module = nullptr;
-    if ((dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) != 0) {
-      module = ModuleOf(lpModuleName);
-    } else if (lpModuleName == nullptr) {
-      module = Executable();
-    }
-    *phModule = module;
-    if (module == nullptr) {
-      SetLastError(ERROR_MOD_NOT_FOUND);
-      return FALSE;
-    }
-    return TRUE;
-  });
-}
-
 HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
   return qmsim::Guarded<HRSRC>(nullptr, [&]() -> HRSRC {
     if (auto fault = qmsim::EnterCall("FindResourceA")) {
@@ -197,7 +152,7 @@ HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return nullptr;
     }
-    const HMODULE module = hModule != nullptr ? hModule : Executable();
+    const HMODULE module = hModule != nullptr ? hModule : qmsim::native::Executable();
     const ResourceId name = IdFromArgument(lpName);
     const ResourceId type = IdFromArgument(lpType);
     std::lock_guard<std::mutex> lock(g_mutex);

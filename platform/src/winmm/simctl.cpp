@@ -17,6 +17,7 @@ extern "C" {
 void sim_reset(void) {
   Guarded([] {
     midi::Reset();
+    qmsim::ResetPlatformSettings();
     qmsim::ClearFaults();
     qmsim::ClearCallCounts();
     qmsim::ClearDebugLines();

@@ -72,4 +72,14 @@ bool CodeIsLoaded(std::uintptr_t address) {
              reinterpret_cast<LPCSTR>(address), &module) != FALSE;
 }
 
+// The system's own PostThreadMessageA: it refuses a thread without a queue
+// as Windows does.
+bool PostThreadNotice(std::uint32_t thread_id, unsigned message, std::uintptr_t wparam,
+                      std::intptr_t lparam) {
+  return PostThreadMessageA(thread_id, message, wparam, lparam) != FALSE;
+}
+
+// The queues' limit is the system's own here.
+void ResetPlatformSettings() {}
+
 }  // namespace qmsim
