@@ -12,13 +12,23 @@
  *      void CALLBACK f(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR p2)
  *    and input callbacks with HMIDIIN in place of HMIDIOUT; declaring them
  *    with exactly these types keeps the sanitizers' function checks quiet.
- *  - Only CALLBACK_FUNCTION and CALLBACK_NULL are supported.
+ *  - CALLBACK_FUNCTION, CALLBACK_THREAD and CALLBACK_NULL are supported.
+ *    With CALLBACK_THREAD, dwCallback is a thread id, and every notification
+ *    a callback function would get is instead posted to that thread
+ *    (PostThreadMessageA, winuser.h) as MM_MIM_xxx or MM_MOM_xxx, with the
+ *    handle as wParam and the notification's first parameter as lParam; the
+ *    instance value and the time stamp of input are not passed on. The post
+ *    is made where and when the callback would have run (on the system
+ *    thread, or inside the open or close call). A post the system refuses (the thread has no
+ * message queue or has ended, or its queue is full) is lost, as a driver's is, and counted
+ * (sim_lost_thread_messages in simctl.h).
  *  - A long message completes on the system thread after the completion
  *    delay (simctl.h): the system then reads the header's lpData and
  *    dwBufferLength, sets MHDR_DONE and clears MHDR_INQUEUE with one release
  *    store to dwFlags, and sends MOM_DONE with the header's address.
  *  - When midiOutClose or midiInClose returns, every callback of that handle
- *    has returned and no further one will come.
+ *    has returned and no further one will come (unless simctl.h's late
+ *    callbacks say otherwise).
  *  - Header functions accept any size from that of the older, shorter MIDIHDR
  *    (the fields before dwOffset) up; a smaller one is MMSYSERR_INVALPARAM.
  */
@@ -92,6 +102,18 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define MOM_CLOSE 0x3C8
 #define MOM_DONE 0x3C9
 #define MIM_MOREDATA 0x3CC
+
+/* The same notifications as thread messages (CALLBACK_THREAD). */
+#define MM_MIM_OPEN 0x3C1
+#define MM_MIM_CLOSE 0x3C2
+#define MM_MIM_DATA 0x3C3
+#define MM_MIM_LONGDATA 0x3C4
+#define MM_MIM_ERROR 0x3C5
+#define MM_MIM_LONGERROR 0x3C6
+#define MM_MOM_OPEN 0x3C7
+#define MM_MOM_CLOSE 0x3C8
+#define MM_MOM_DONE 0x3C9
+#define MM_MIM_MOREDATA 0x3CC
 
 /* ---- Headers and capability records --------------------------------------- */
 

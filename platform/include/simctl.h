@@ -31,10 +31,11 @@ extern "C" {
 
 /* Back to a fresh machine: every device removed (open handles become invalid),
    traffic, debugger lines, faults and call counts cleared, completion delay 0.
-   Also ends holding, removes the output listener, and (Linux) sets the
-   message queues' limit back to 10000. Callbacks still waiting for delivery
-   are dropped; one that is running is waited for. Events and threads of
-   kernel32, and the threads' message queues, are not touched. */
+   Also ends holding, late callbacks and waiting closes, removes the output
+   listener, and (Linux) sets the message queues' limit back to 10000.
+   Callbacks still waiting for delivery are dropped; one that is running is
+   waited for. Events and threads of kernel32, and the threads' message
+   queues, are not touched. */
 SIMCTL_API void sim_reset(void);
 
 /* Adds a MIDI device with the given name (cut to 31 bytes) and returns its
@@ -77,10 +78,23 @@ SIMCTL_API unsigned sim_release_completions(unsigned device, unsigned count, int
                           thread inside the close call, before anything the
                           system thread has not yet begun (which is dropped),
                           while a callback it has begun may still be running;
-   SIM_LATE_NO_CLOSE      the close notification never comes.
+   SIM_LATE_NO_CLOSE      the close notification never comes;
+   SIM_LATE_DRAIN_AFTER_CLOSE
+                          as a driver that drains its ring of received input
+                          after an inline close: the close notification is
+                          delivered on the caller's thread inside the close
+                          call, at once, and the system thread then goes on
+                          to deliver everything it still had to (input data
+                          sent before the close, though input has stopped,
+                          and done notifications): after the close
+                          notification and after the close returned.
+                          Stronger than SIM_LATE_CLOSE_INLINE, which it
+                          overrides; with SIM_LATE_NO_CLOSE only the
+                          notification is left out.
    sim_end_late_callbacks and sim_reset end the mode. */
 #define SIM_LATE_CLOSE_INLINE 1
 #define SIM_LATE_NO_CLOSE 2
+#define SIM_LATE_DRAIN_AFTER_CLOSE 4
 SIMCTL_API void sim_set_late_callbacks(unsigned lateness_milliseconds, int flags);
 SIMCTL_API void sim_end_late_callbacks(void);
 /* Waits until no system thread has a callback running or to deliver, those
@@ -91,6 +105,27 @@ SIMCTL_API int sim_wait_callbacks_done(unsigned timeout_milliseconds);
    would have called was no longer loaded: a module unloaded while a handle
    it opened still had callbacks to come. */
 SIMCTL_API unsigned sim_stray_callbacks(void);
+/* Thread messages of handles opened with CALLBACK_THREAD that the system
+   refused to queue, since the last reset: the thread had no message queue
+   (it never asked for one, or it has ended) or its queue was full. Such a
+   notification is lost, as a driver's is. */
+SIMCTL_API unsigned sim_lost_thread_messages(void);
+
+/* With on nonzero, midiInStop, midiInReset, midiInClose, midiOutReset and
+   midiOutClose make their change and then, without a time limit, wait until
+   the callback that the handle's system thread is running, if any, has
+   returned (as a system whose own client waits for a delivery in
+   progress), unless they are called from that callback's own thread. A
+   callback that waits for the caller deadlocks the call. With
+   CALLBACK_THREAD the callback is only the post of the message, so such a
+   call waits for nothing of the application's. Works with late callbacks
+   too: the call then waits for the callback in progress, not for those
+   still to come. sim_reset turns it off. */
+SIMCTL_API void sim_set_close_waits_for_callbacks(int on);
+/* MIDI calls now waiting so for a callback in progress: lets a test see a
+   stop or close blocked without timing it. */
+SIMCTL_API unsigned sim_waiting_for_callbacks(void);
+
 /* Linux build only: the milliseconds the calling thread asked to wait for
    in Sleep and in WaitForSingleObject and MsgWaitForMultipleObjects calls
    that timed out, since it began. A test checks a time bound through what
@@ -127,6 +162,8 @@ SIMCTL_API void sim_set_thread_queue_limit(unsigned limit);
      functions, Sleep, GetTickCount, GetCurrentThreadId, Get/SetLastError,
      OutputDebugStringA, wsprintfA, wvsprintfA, FreeLibraryAndExitThread,
      DispatchMessageA, TranslateMessage) are counted but never fail.
+   - The simulated MIDI system's own posts to CALLBACK_THREAD threads are no
+     calls of PostThreadMessageA: they are neither counted nor failed.
    A new sim_fail for the same function replaces the previous one. */
 SIMCTL_API void sim_fail(const char* function, unsigned result, unsigned skip, unsigned count);
 SIMCTL_API void sim_clear_faults(void);

@@ -72,14 +72,19 @@ MMRESULT Open(Direction direction, uintptr_t* handle, UINT id, DWORD_PTR callbac
               DWORD_PTR instance, DWORD flags) {
   if (handle == nullptr) return MMSYSERR_INVALPARAM;
   *handle = 0;
+  Notify notify = Notify::kNone;
   switch (flags & CALLBACK_TYPEMASK) {
     case CALLBACK_NULL:
       callback = 0;
       break;
     case CALLBACK_FUNCTION:
+      notify = callback != 0 ? Notify::kFunction : Notify::kNone;
+      break;
+    case CALLBACK_THREAD:
+      // Any id is taken: a thread without a queue just loses the posts.
+      notify = Notify::kThread;
       break;
     case CALLBACK_WINDOW:
-    case CALLBACK_THREAD:
     case CALLBACK_EVENT:
       return MMSYSERR_NOTSUPPORTED;
     default:
@@ -97,6 +102,7 @@ MMRESULT Open(Direction direction, uintptr_t* handle, UINT id, DWORD_PTR callbac
   port->direction = direction;
   port->device = id;
   port->handle = m.next_handle;
+  port->notify = notify;
   port->callback = callback;
   port->instance = instance;
   m.next_handle += 4;
@@ -113,8 +119,8 @@ MMRESULT Open(Direction direction, uintptr_t* handle, UINT id, DWORD_PTR callbac
   // Written before the notification: a callback that reads the handle from
   // where the caller keeps it finds it there.
   *handle = port->handle;
-  // As on Windows, the open notification has reached the callback by the
-  // time the open call returns.
+  // As on Windows, the open notification has reached the callback (or the
+  // thread's queue) by the time the open call returns.
   PostAndWait(m, lock, *port, Notification(direction == Direction::kOutput ? MOM_OPEN : MIM_OPEN),
               true);
   return MMSYSERR_NOERROR;
@@ -126,7 +132,7 @@ MMRESULT Close(Direction direction, uintptr_t handle) {
   Call inline_close;
   bool wait_for_thread = true;
   {
-    std::lock_guard<std::mutex> lock(m.mutex);
+    std::unique_lock<std::mutex> lock(m.mutex);
     port = FindPort(m, handle, direction);
     if (!port) return MMSYSERR_INVALHANDLE;
     if (direction == Direction::kOutput) {
@@ -146,7 +152,14 @@ MMRESULT Close(Direction direction, uintptr_t handle) {
       // A real driver does not make the close wait for a callback it has
       // begun on its own thread.
       wait_for_thread = false;
-      if (m.late_flags & SIM_LATE_CLOSE_INLINE) {
+      if (m.late_flags & SIM_LATE_DRAIN_AFTER_CLOSE) {
+        // Delivered on the caller's thread at once; the driver's thread
+        // goes on to deliver what it had received, after the notice.
+        for (Task& task : port->tasks) task.drained = true;
+        if (!(m.late_flags & SIM_LATE_NO_CLOSE)) {
+          inline_close = Call::Callback(notification, 0, 0);
+        }
+      } else if (m.late_flags & SIM_LATE_CLOSE_INLINE) {
         // Delivered on the caller's thread, before anything not yet begun;
         // what the driver's thread has begun still arrives.
         for (Task& task : port->tasks) {
@@ -162,10 +175,11 @@ MMRESULT Close(Direction direction, uintptr_t handle) {
     }
     port->closing = true;
     port->wake.notify_one();
+    WaitOutCallback(m, lock, *port);
   }
   if (!wait_for_thread) {
     port->thread.detach();
-    if (inline_close.kind == Call::kCallback) Invoke(*port, inline_close);
+    if (inline_close.kind == Call::kCallback) Invoke(m, *port, inline_close);
     return MMSYSERR_NOERROR;
   }
   // Everything already posted, MOM_DONE notifications included, is delivered
@@ -256,7 +270,7 @@ MMRESULT LongMsg(uintptr_t handle, MIDIHDR* header, UINT size) {
 
 MMRESULT OutReset(uintptr_t handle) {
   Machine& m = TheMachine();
-  std::lock_guard<std::mutex> lock(m.mutex);
+  std::unique_lock<std::mutex> lock(m.mutex);
   std::shared_ptr<Port> port = FindPort(m, handle, Direction::kOutput);
   if (!port) return MMSYSERR_INVALHANDLE;
   Device& device = DeviceOf(m, *port);
@@ -274,6 +288,7 @@ MMRESULT OutReset(uintptr_t handle) {
   port->running_status = 0;
   Publish(m, device, *port);
   port->wake.notify_one();
+  WaitOutCallback(m, lock, *port);
   return MMSYSERR_NOERROR;
 }
 
@@ -303,16 +318,17 @@ MMRESULT InStart(uintptr_t handle) {
 
 MMRESULT InStop(uintptr_t handle) {
   Machine& m = TheMachine();
-  std::lock_guard<std::mutex> lock(m.mutex);
+  std::unique_lock<std::mutex> lock(m.mutex);
   std::shared_ptr<Port> port = FindPort(m, handle, Direction::kInput);
   if (!port) return MMSYSERR_INVALHANDLE;
   port->started = false;
+  WaitOutCallback(m, lock, *port);
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT InReset(uintptr_t handle) {
   Machine& m = TheMachine();
-  std::lock_guard<std::mutex> lock(m.mutex);
+  std::unique_lock<std::mutex> lock(m.mutex);
   std::shared_ptr<Port> port = FindPort(m, handle, Direction::kInput);
   if (!port) return MMSYSERR_INVALHANDLE;
   port->started = false;
@@ -322,6 +338,7 @@ MMRESULT InReset(uintptr_t handle) {
     Post(*port, Notification(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), 0));
   }
   port->buffers.clear();
+  WaitOutCallback(m, lock, *port);
   return MMSYSERR_NOERROR;
 }
 

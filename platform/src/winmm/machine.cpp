@@ -125,7 +125,7 @@ Call Prepare(Machine& m, Port& port, Task& task) {
     case Task::kNotify:
       return Call::Callback(task.message, task.param1, task.param2);
     case Task::kInputData:
-      if (!port.started) return Call();
+      if (!port.started && !task.drained) return Call();
       return Call::Callback(MIM_DATA, task.param1, task.param2);
     case Task::kComplete: {
       LongMessage& message = *task.long_message;
@@ -145,12 +145,24 @@ Call Prepare(Machine& m, Port& port, Task& task) {
   return Call();
 }
 
-void Invoke(const Port& port, const Call& call) {
+// The thread message that stands for a notification: the same number under
+// its MM_ name.
+static_assert(MM_MIM_DATA == MIM_DATA && MM_MOM_DONE == MOM_DONE && MM_MIM_OPEN == MIM_OPEN);
+
+void Invoke(Machine& m, const Port& port, const Call& call) {
   if (call.kind == Call::kListener) {
     call.listener(call.context, port.device, call.bytes.data(), call.bytes.size());
     return;
   }
-  if (call.kind != Call::kCallback || port.callback == 0) return;
+  if (call.kind != Call::kCallback || port.notify == Notify::kNone) return;
+  if (port.notify == Notify::kThread) {
+    // Neither the instance value nor input's time stamp travels with it.
+    if (!PostThreadNotice(static_cast<std::uint32_t>(port.callback), call.message, port.handle,
+                          static_cast<std::intptr_t>(call.param1))) {
+      m.lost_thread_messages.fetch_add(1);
+    }
+    return;
+  }
   if (port.direction == Direction::kOutput) {
     reinterpret_cast<OutCallback>(port.callback)(reinterpret_cast<HMIDIOUT>(port.handle),
                                                  call.message, port.instance, call.param1,
@@ -192,14 +204,24 @@ void RunPort(std::shared_ptr<Port> port) {
     // A real driver has made its changes (a header marked done) before its
     // callback reaches the application; in late mode that gap is wide.
     if (lateness != 0) std::this_thread::sleep_for(std::chrono::milliseconds(lateness));
-    if (call.kind == Call::kCallback && port->callback != 0 && !CodeIsLoaded(port->callback)) {
+    // A thread message has no code to check: a post to a thread that has
+    // ended just fails.
+    if (call.kind == Call::kCallback && port->notify == Notify::kFunction &&
+        !CodeIsLoaded(port->callback)) {
       lock.lock();
       ++m.stray_callbacks;
+    } else if (call.kind == Call::kCallback) {
+      lock.lock();
+      port->in_callback = true;
+      ++port->callbacks_begun;
       lock.unlock();
+      Invoke(m, *port, call);
+      lock.lock();
+      port->in_callback = false;
     } else {
-      Invoke(*port, call);
+      Invoke(m, *port, call);
+      lock.lock();
     }
-    lock.lock();
 
     port->busy = false;
     if (task.long_message) {
@@ -215,6 +237,19 @@ void RunPort(std::shared_ptr<Port> port) {
     m.changed.notify_all();
   }
   --m.live_threads;
+  m.changed.notify_all();
+}
+
+void WaitOutCallback(Machine& m, std::unique_lock<std::mutex>& lock, const Port& port) {
+  if (!m.close_waits || OnThreadOf(port) || !port.in_callback) return;
+  ++m.waiting_for_callbacks;
+  m.changed.notify_all();
+  // Without a bound, as the system's own client waits: a callback that
+  // waits for the caller deadlocks here. Only the callback in progress is
+  // waited for, not those that follow it.
+  const uint64_t current = port.callbacks_begun;
+  m.changed.wait(lock, [&] { return !port.in_callback || port.callbacks_begun != current; });
+  --m.waiting_for_callbacks;
   m.changed.notify_all();
 }
 

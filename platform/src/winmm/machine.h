@@ -91,6 +91,17 @@ struct Task {
   Clock::time_point due;
   Bytes bytes;
   std::shared_ptr<Waiter> waiter;
+  // Input the driver had already received when the handle was closed: it
+  // still reaches the application though input has stopped
+  // (SIM_LATE_DRAIN_AFTER_CLOSE).
+  bool drained = false;
+};
+
+// How an open handle tells the application.
+enum class Notify {
+  kNone,      // CALLBACK_NULL
+  kFunction,  // CALLBACK_FUNCTION: `callback` is the function
+  kThread,    // CALLBACK_THREAD: `callback` is the thread id to post to
 };
 
 // An open handle and its system thread.
@@ -98,6 +109,7 @@ struct Port {
   Direction direction = Direction::kOutput;
   unsigned device = 0;
   uintptr_t handle = 0;
+  Notify notify = Notify::kNone;
   DWORD_PTR callback = 0;
   DWORD_PTR instance = 0;
   std::thread thread;
@@ -109,6 +121,10 @@ struct Port {
   bool closing = false;    // the thread ends once its tasks are done
   bool discarded = false;  // removed by a machine reset: the device is gone
   bool busy = false;       // the thread is running a task outside the lock
+  // ... and is inside the application's callback (or posting its message),
+  // the how-manieth since the port opened.
+  bool in_callback = false;
+  uint64_t callbacks_begun = 0;
 
   // Output: long messages whose MOM_DONE has not returned yet, and those
   // among them that are held.
@@ -158,10 +174,17 @@ struct Machine {
   bool late = false;
   unsigned lateness_ms = 0;
   int late_flags = 0;
+  // Stop, reset and close wait for a callback in progress
+  // (sim_set_close_waits_for_callbacks), and the calls now waiting so.
+  bool close_waits = false;
+  unsigned waiting_for_callbacks = 0;
   // System threads still running, the detached ones of closed handles among
   // them, and callbacks dropped because their code was gone.
   unsigned live_threads = 0;
   unsigned stray_callbacks = 0;
+  // Thread messages the system refused to queue. Atomic: counted where the
+  // post is made, outside the lock.
+  std::atomic<unsigned> lost_thread_messages{0};
 };
 
 // What a task calls once the machine's lock is released.
@@ -200,8 +223,12 @@ void Receive(Machine& m, Device& device, Port& port, Bytes bytes);
 Slot* FindSlot(Device& device, uint64_t sequence);
 // The wire bytes of a packed short message, as a driver would send them.
 Bytes ShortBytes(Port& port, DWORD message);
-// Calls the application's callback (or the output listener) as `call` says.
-void Invoke(const Port& port, const Call& call);
+// Calls the application's callback, posts its thread message, or calls the
+// output listener, as `call` says.
+void Invoke(Machine& m, const Port& port, const Call& call);
+// With close_waits on, waits while the port's thread is inside a callback,
+// unless called from that thread (which would wait for itself).
+void WaitOutCallback(Machine& m, std::unique_lock<std::mutex>& lock, const Port& port);
 // The system thread of one open handle.
 void RunPort(std::shared_ptr<Port> port);
 // A callback that closes its own handle cannot wait for its own thread.

@@ -30,6 +30,9 @@ void SetCompletionDelay(unsigned milliseconds);
 void SetLateCallbacks(bool late, unsigned lateness_ms, int flags);
 bool WaitCallbacksDone(unsigned timeout_milliseconds);
 unsigned StrayCallbacks();
+unsigned LostThreadMessages();
+void SetCloseWaitsForCallbacks(bool on);
+unsigned WaitingForCallbacks();
 void HoldCompletions(bool hold);
 unsigned ReleaseCompletions(unsigned device, unsigned count, bool newest_first);
 

@@ -59,6 +59,18 @@ unsigned sim_stray_callbacks(void) {
   return Guarded(0u, [] { return midi::StrayCallbacks(); });
 }
 
+unsigned sim_lost_thread_messages(void) {
+  return Guarded(0u, [] { return midi::LostThreadMessages(); });
+}
+
+void sim_set_close_waits_for_callbacks(int on) {
+  Guarded([&] { midi::SetCloseWaitsForCallbacks(on != 0); });
+}
+
+unsigned sim_waiting_for_callbacks(void) {
+  return Guarded(0u, [] { return midi::WaitingForCallbacks(); });
+}
+
 void sim_hold_completions(int hold) {
   Guarded([&] { midi::HoldCompletions(hold != 0); });
 }

@@ -24,6 +24,7 @@ void Reset() {
     m.late = false;
     m.lateness_ms = 0;
     m.late_flags = 0;
+    m.close_waits = false;
     m.changed.notify_all();
   }
   for (auto& port : ports) JoinOrDetach(*port);
@@ -34,6 +35,7 @@ void Reset() {
   m.changed.wait_for(lock, std::chrono::seconds(10),
                      [&] { return m.live_threads <= (OnSystemThread() ? 1u : 0u); });
   m.stray_callbacks = 0;
+  m.lost_thread_messages = 0;
 }
 
 void SetLateCallbacks(bool late, unsigned lateness_ms, int flags) {
@@ -60,6 +62,20 @@ unsigned StrayCallbacks() {
   Machine& m = TheMachine();
   std::lock_guard<std::mutex> lock(m.mutex);
   return m.stray_callbacks;
+}
+
+unsigned LostThreadMessages() { return TheMachine().lost_thread_messages.load(); }
+
+void SetCloseWaitsForCallbacks(bool on) {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  m.close_waits = on;
+}
+
+unsigned WaitingForCallbacks() {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  return m.waiting_for_callbacks;
 }
 
 unsigned AddDevice(Direction direction, const char* name) {
