@@ -113,6 +113,22 @@ TEST_F(Kernel32Test, SuspendedThreadStartsOnResume) {
   CloseHandle(thread);
 }
 
+TEST_F(Kernel32Test, AThreadIsWatchedFromItsCreationNotFromItsFirstRun) {
+  // A thread the scheduler has not got to yet has not woken on its own; and
+  // what the system keeps for it is made by its creator, so that no count of
+  // the process's memory depends on when the new thread first runs.
+  Gate gate;
+  SetEvent(gate.go);
+  sim_mark_thread_wakes();
+  HANDLE thread = CreateThread(nullptr, 0, &WaitForGate, &gate, CREATE_SUSPENDED, nullptr);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(sim_threads_woke_on_their_own(), 0) << "a thread that never ran counted as awake";
+  ResumeThread(thread);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kDeadlockMs));
+  CloseHandle(thread);
+  EXPECT_EQ(sim_threads_woke_on_their_own(), 1) << "an ended thread is still watched";
+}
+
 TEST_F(Kernel32Test, InjectedFaultsMakeHandleFunctionsReturnNullWithTheError) {
   sim_fail("CreateEventA", ERROR_NOT_ENOUGH_MEMORY, 1, 1);
   HANDLE first = CreateEventA(nullptr, FALSE, FALSE, nullptr);

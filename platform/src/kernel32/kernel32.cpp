@@ -62,6 +62,18 @@ std::map<DWORD, OwnWakes>& Wakes() {
 
 }  // namespace
 
+// A thread CreateThread starts is watched from its start until its routine
+// has returned.
+void WatchWakes(DWORD id) {
+  std::lock_guard<std::mutex> lock(WakesMutex());
+  Wakes()[id] = OwnWakes{};
+}
+
+void ForgetWakes(DWORD id) {
+  std::lock_guard<std::mutex> lock(WakesMutex());
+  Wakes().erase(id);
+}
+
 // A wait of the calling thread begins; a thread CreateThread did not start
 // is not watched.
 void qmsim::native::WaitBegins(DWORD milliseconds) {
@@ -208,16 +220,9 @@ class ThreadObject : public Waitable {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [this] { return !suspended_; });
     }
-    {
-      std::lock_guard<std::mutex> lock(WakesMutex());
-      Wakes()[id_] = OwnWakes{};
-    }
     ThreadExit exit;
     const DWORD code = CallRoutine(start, parameter, exit);
-    {
-      std::lock_guard<std::mutex> lock(WakesMutex());
-      Wakes().erase(id_);
-    }
+    ForgetWakes(id_);
     // Whoever sees the thread signalled finds its queue gone and the thread
     // no longer counted.
     qmsim::Guarded([this] { qmsim::native::DropMessageQueue(id_); });
@@ -421,12 +426,16 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
           std::make_shared<ThreadObject>(NewThreadId(), (dwCreationFlags & CREATE_SUSPENDED) != 0);
       HANDLE handle = Handles().Add(thread);
       g_live_threads.fetch_add(1);
+      // Made here, by the creator, not when the new thread first runs: what
+      // the process holds must not depend on when the scheduler gets to it.
+      WatchWakes(thread->id());
       try {
         std::thread([thread, lpStartAddress, lpParameter] {
           t_thread_id = thread->id();
           thread->Run(lpStartAddress, lpParameter);
         }).detach();
       } catch (...) {
+        ForgetWakes(thread->id());
         g_live_threads.fetch_sub(1);
         Handles().Remove(handle);
         t_last_error = ERROR_NOT_ENOUGH_MEMORY;
