@@ -47,6 +47,15 @@ bool CodeIsLoaded(std::uintptr_t address);
 bool PostThreadNotice(std::uint32_t thread_id, unsigned message, std::uintptr_t wparam,
                       std::intptr_t lparam);
 
+// Waits until every notice posted to the thread so far has been taken from
+// its queue and the thread has come back to its queue after it, so that a
+// test that sent a message with `wait` sees what handling it did; or until
+// the thread has no queue any more, or `bound` milliseconds have passed.
+// False in the last case. Each build of the platform defines it.
+bool WaitThreadNoticesHandled(std::uint32_t thread_id, unsigned bound);
+// The calling thread's id, without counting a call of GetCurrentThreadId.
+std::uint32_t CallingThreadId();
+
 // What sim_reset restores beside the MIDI system and the call counts: on
 // Linux the message queues' limit. Each build of the platform defines it.
 void ResetPlatformSettings();

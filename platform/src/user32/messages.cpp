@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -34,9 +35,20 @@ class Queue final : public qmsim::native::Waker {
     changed.notify_all();
   }
 
+  // A posted message and its place in the order of posting.
+  struct Entry {
+    MSG msg;
+    std::uint64_t sequence;
+  };
+
   std::mutex mutex;
   std::condition_variable changed;
-  std::deque<MSG> messages;
+  std::deque<Entry> messages;
+  std::uint64_t posted = 0;
+  // The last message taken, and the last taken before the thread came back
+  // to its queue: by then it had done whatever it did with it.
+  std::uint64_t taken = 0;
+  std::uint64_t handled = 0;
   // A message was posted since the thread last looked at its queue: what
   // wakes MsgWaitForMultipleObjects.
   bool fresh = false;
@@ -100,7 +112,7 @@ DWORD Post(DWORD thread_id, UINT message, WPARAM wparam, LPARAM lparam) {
   std::lock_guard<std::mutex> lock(queue->mutex);
   if (queue->dropped) return ERROR_INVALID_THREAD_ID;
   if (queue->messages.size() >= limit) return ERROR_NOT_ENOUGH_QUOTA;
-  queue->messages.push_back(msg);
+  queue->messages.push_back(Queue::Entry{msg, ++queue->posted});
   queue->fresh = true;
   queue->changed.notify_all();
   return ERROR_SUCCESS;
@@ -112,10 +124,25 @@ bool Matches(const MSG& msg, UINT first, UINT last) {
 }
 
 // Under the queue's lock: the first message the filter takes, or end().
-std::deque<MSG>::iterator FindMessage(Queue& queue, UINT first, UINT last) {
+std::deque<Queue::Entry>::iterator FindMessage(Queue& queue, UINT first, UINT last) {
   auto it = queue.messages.begin();
-  while (it != queue.messages.end() && !Matches(*it, first, last)) ++it;
+  while (it != queue.messages.end() && !Matches(it->msg, first, last)) ++it;
   return it;
+}
+
+// Under the queue's lock: the thread looks at its queue again.
+void LooksAgain(Queue& queue) {
+  if (queue.handled == queue.taken) return;
+  queue.handled = queue.taken;
+  queue.changed.notify_all();
+}
+
+// Under the queue's lock: the entry leaves the queue.
+MSG Take(Queue& queue, std::deque<Queue::Entry>::iterator it) {
+  const MSG msg = it->msg;
+  if (it->sequence > queue.taken) queue.taken = it->sequence;
+  queue.messages.erase(it);
+  return msg;
 }
 
 // Only thread messages exist: a window has none, and naming one is an error.
@@ -140,6 +167,23 @@ void qmsim::native::DropMessageQueue(DWORD thread_id) {
   std::lock_guard<std::mutex> lock(queue->mutex);
   queue->dropped = true;
   queue->messages.clear();
+}
+
+std::uint32_t qmsim::CallingThreadId() { return qmsim::native::CurrentThreadId(); }
+
+bool qmsim::WaitThreadNoticesHandled(std::uint32_t thread_id, unsigned bound) {
+  std::shared_ptr<Queue> queue;
+  {
+    Queues& queues = TheQueues();
+    std::lock_guard<std::mutex> lock(queues.mutex);
+    auto it = queues.by_thread.find(thread_id);
+    if (it == queues.by_thread.end()) return true;
+    queue = it->second;
+  }
+  std::unique_lock<std::mutex> lock(queue->mutex);
+  const std::uint64_t last = queue->posted;
+  return queue->changed.wait_for(lock, std::chrono::milliseconds(bound),
+                                 [&] { return queue->dropped || queue->handled >= last; });
 }
 
 bool qmsim::PostThreadNotice(std::uint32_t thread_id, unsigned message, std::uintptr_t wparam,
@@ -172,10 +216,10 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     std::shared_ptr<Queue> queue = OwnQueue();
     std::lock_guard<std::mutex> lock(queue->mutex);
     queue->fresh = false;
+    LooksAgain(*queue);
     auto it = FindMessage(*queue, wMsgFilterMin, wMsgFilterMax);
     if (it == queue->messages.end()) return FALSE;
-    *lpMsg = *it;
-    if ((wRemoveMsg & PM_REMOVE) != 0) queue->messages.erase(it);
+    *lpMsg = (wRemoveMsg & PM_REMOVE) != 0 ? Take(*queue, it) : it->msg;
     return TRUE;
   });
 }
@@ -198,13 +242,13 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     qmsim::native::WaitBegins(INFINITE);
     {
       std::unique_lock<std::mutex> lock(queue->mutex);
-      std::deque<MSG>::iterator it;
+      LooksAgain(*queue);
+      std::deque<Queue::Entry>::iterator it;
       queue->changed.wait(lock, [&] {
         it = FindMessage(*queue, wMsgFilterMin, wMsgFilterMax);
         return it != queue->messages.end();
       });
-      *lpMsg = *it;
-      queue->messages.erase(it);
+      *lpMsg = Take(*queue, it);
       queue->fresh = false;
     }
     qmsim::native::WaitEnded(WAIT_OBJECT_0, INFINITE);
@@ -249,6 +293,7 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOO
       {
         std::lock_guard<std::mutex> lock(queue->mutex);
         queue->woken = false;
+        LooksAgain(*queue);
       }
       // An object's change after this look wakes the queue again.
       const int index = objects.TryAcquire();

@@ -6,6 +6,10 @@
 
 namespace qmsim::midi {
 
+// How long a caller who waits for its input to be handled waits for a
+// receiving thread that does not come back to its queue.
+constexpr unsigned kHandledBound = 10000;
+
 Machine& TheMachine() {
   static Machine* machine = new Machine;
   return *machine;
@@ -218,6 +222,15 @@ void RunPort(std::shared_ptr<Port> port) {
       Invoke(m, *port, call);
       lock.lock();
       port->in_callback = false;
+      // A caller that waits for its input to be handled waits for the
+      // receiving thread too, when the notification went there (unless it
+      // is that thread: it looks at its queue only once the wait is over).
+      const auto receiver = static_cast<DWORD>(port->callback);
+      if (task.waiter && port->notify == Notify::kThread && task.waiter->thread != receiver) {
+        lock.unlock();
+        WaitThreadNoticesHandled(receiver, kHandledBound);
+        lock.lock();
+      }
     } else {
       Invoke(m, *port, call);
       lock.lock();
@@ -316,6 +329,7 @@ bool PostAndWait(Machine& m, std::unique_lock<std::mutex>& lock, Port& port, Tas
   std::shared_ptr<Waiter> waiter;
   if (wait && !OnThreadOf(port)) {
     waiter = std::make_shared<Waiter>();
+    waiter->thread = CallingThreadId();
     task.waiter = waiter;
   }
   Post(port, std::move(task));

@@ -74,6 +74,7 @@ struct LongMessage {
 struct Waiter {
   bool finished = false;
   bool delivered = false;  // the callback ran (input data may be dropped)
+  DWORD thread = 0;        // the caller's
 };
 
 struct Task {

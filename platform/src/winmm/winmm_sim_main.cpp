@@ -2,8 +2,13 @@
 // output, so that sim_debug_line reads the same lines as on Linux.
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "sim_state.h"
@@ -77,6 +82,60 @@ bool CodeIsLoaded(std::uintptr_t address) {
 bool PostThreadNotice(std::uint32_t thread_id, unsigned message, std::uintptr_t wparam,
                       std::intptr_t lparam) {
   return PostThreadMessageA(thread_id, message, wparam, lparam) != FALSE;
+}
+
+std::uint32_t CallingThreadId() { return GetCurrentThreadId(); }
+
+namespace {
+
+// Another thread's queue can't be looked into here: a marker posted after
+// the notices, which the receiving thread takes only once it has done with
+// everything before it, tells instead. A hook on that thread sees it taken.
+// Its wParam is no handle, so a port drops it as another handle's message.
+constexpr UINT kMarker = WM_NULL;
+constexpr WPARAM kMarkerCookie = 0x51AD51AD;
+
+struct Markers {
+  std::mutex mutex;
+  std::condition_variable taken;
+  std::map<DWORD, HHOOK> hooks;
+  std::map<DWORD, std::uint64_t> count;
+};
+
+Markers& TheMarkers() {
+  static Markers* markers = new Markers;
+  return *markers;
+}
+
+LRESULT CALLBACK SeeMarker(int code, WPARAM removal, LPARAM param) {
+  const auto* message = reinterpret_cast<const MSG*>(param);
+  if (code == HC_ACTION && removal == PM_REMOVE && message != nullptr && message->hwnd == nullptr &&
+      message->message == kMarker && message->wParam == kMarkerCookie) {
+    Guarded([] {
+      Markers& markers = TheMarkers();
+      std::lock_guard<std::mutex> lock(markers.mutex);
+      ++markers.count[GetCurrentThreadId()];
+      markers.taken.notify_all();
+    });
+  }
+  return CallNextHookEx(nullptr, code, removal, param);
+}
+
+}  // namespace
+
+bool WaitThreadNoticesHandled(std::uint32_t thread_id, unsigned bound) {
+  Markers& markers = TheMarkers();
+  std::unique_lock<std::mutex> lock(markers.mutex);
+  if (markers.hooks.count(thread_id) == 0) {
+    // A hook of this process on one of its threads; it goes with the thread.
+    HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, &SeeMarker, nullptr, thread_id);
+    if (hook == nullptr) return true;  // no such thread any more
+    markers.hooks[thread_id] = hook;
+  }
+  const std::uint64_t before = markers.count[thread_id];
+  if (!PostThreadMessageA(thread_id, kMarker, kMarkerCookie, 0)) return true;
+  return markers.taken.wait_for(lock, std::chrono::milliseconds(bound),
+                                [&] { return markers.count[thread_id] > before; });
 }
 
 // The queues' limit is the system's own here.
