@@ -44,7 +44,10 @@ CMidiReceiveDlg::~CMidiReceiveDlg() {
   ClosePorts();
 }
 
-bool CMidiReceiveDlg::StopInput() { return m_midiIn.DetachReceiver(kInputStopBound); }
+bool CMidiReceiveDlg::StopInput() {
+  m_hostCallsEnded = true;
+  return m_midiIn.DetachReceiver(kInputStopBound);
+}
 
 void CMidiReceiveDlg::ClosePorts() {
   // Input ends first: no surface message may reach a controller that is
@@ -89,7 +92,7 @@ int CMidiReceiveDlg::Attach() {
     m_midiOut.Open(static_cast<UINT>(output));
     ClearDisplay();
     // From Start on, the surface's messages reach OnShortMsg on the input
-    // thread, before the commands and bindings below are known.
+    // port's thread, before the commands and bindings below are known.
     m_midiIn.SetReceiver(this);
     m_midiIn.Open(static_cast<UINT>(input));
     m_midiIn.Start();

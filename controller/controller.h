@@ -73,14 +73,20 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   CMidiReceiveDlg(const CMidiReceiveDlg&) = delete;
   CMidiReceiveDlg& operator=(const CMidiReceiveDlg&) = delete;
 
-  // The first step of closing: surface messages are dropped from now on, and
-  // the call waits (bounded) for one still being handled. False when one is
-  // still running: the controller must then be kept, not destroyed.
+  // The first step of closing: surface messages are dropped and the host is
+  // called no more from now on, and the call waits (bounded) for a message
+  // still being handled. False when one is still running: the controller
+  // must then be kept, not destroyed.
   bool StopInput();
   // Stops input and closes both ports; the destructor does it too.
   void ClosePorts();
   // How long StopInput waits for a surface message being handled.
   static constexpr DWORD kInputStopBound = 200;
+  // The most a close waits in all: for a message being handled, then for
+  // each port's close.
+  static constexpr DWORD kCloseBound =
+      kInputStopBound + midi::CMIDIInDevice::kCloseBound + midi::CMIDIOutDevice::kCloseBound;
+  static_assert(kCloseBound <= 1500, "CloseController returns within 1.5 s");
 
   // The surface's ports as the controller finds them: the highest-indexed
   // device of each direction whose name is a surface name, or -1. Public so
@@ -114,7 +120,7 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   void ShowTime(const char* text);
   void ShowWheelMark(BYTE cell, bool shown);
 
-  // Surface input, on the system's MIDI input thread. OnShortMsg decodes the
+  // Surface input, on the input port's own thread. OnShortMsg decodes the
   // buttons and the wheel; nothing it does lets an exception out.
   void OnLongMsg(const char* bytes, DWORD length, DWORD timeStamp) override;
   void OnShortMsg(DWORD packed, DWORD timeStamp) override;
@@ -167,6 +173,7 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   void OnShift(bool pressed);
   // Shared steps of the handlers above.
   void Act(int32_t code, int32_t value, int32_t track = 0);
+  void RunHostCommand(int32_t command, bool pressed);
   int32_t ActionTrack() const;
   int32_t PreviousTrack() const;
   int32_t NextTrack() const;
@@ -189,6 +196,8 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   bool m_trackLeftHeld = false;
   bool m_trackRightHeld = false;
   const HostServices m_host;
+  // Set once the close has begun: no host call starts after it.
+  std::atomic<bool> m_hostCallsEnded{false};
   std::atomic<int32_t> m_currentTrack{-1};
   std::atomic<double> m_volume{0.0};
   bool m_loop = false;

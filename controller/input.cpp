@@ -1,7 +1,8 @@
 // What the surface's buttons and jog wheel do. Everything here runs on the
-// system's MIDI input thread, inside its callback: the host is called from
-// that thread, and the wheel marks and the LOOP lamp share the output port
-// with the host's own thread.
+// input port's own thread, which the system posts the surface's messages to:
+// the host is called from that thread (controller/host_calls.cpp), and the
+// wheel marks and the LOOP lamp share the output port with the host's own
+// thread.
 #include <cmath>
 #include <cstdint>
 
@@ -22,7 +23,9 @@ constexpr double kVolumeMax = 24.0;
 constexpr double kVolumeMin = -160.0;
 constexpr int32_t kCoarseStep = 10;
 
-// Wheel values 1 to 63 turn forward, 65 to 127 backward; 0 and 64 not at all.
+// Wheel values 1 to 63 turn forward, 65 to 127 backward. 0 and 64 count no
+// steps: a wheel message is never ignored, so they move back by one, as every
+// message that does not turn forward does.
 int32_t WheelSteps(BYTE value) { return value < 64 ? value : 64 - static_cast<int32_t>(value); }
 
 }  // namespace
@@ -203,9 +206,7 @@ void CMidiReceiveDlg::OnTrackRight(bool pressed) {
 }
 
 void CMidiReceiveDlg::OnUndo(bool pressed) {
-  const int32_t command = m_shift ? m_redoCommand.load() : m_undoCommand.load();
-  if (command == -1) return;
-  m_host.RunCommand(command, pressed ? kCommandPressed : kCommandReleased);
+  RunHostCommand(m_shift ? m_redoCommand.load() : m_undoCommand.load(), pressed);
 }
 
 void CMidiReceiveDlg::OnAdd(bool pressed) { ActionOrBinding(HostCode::kAdd, kBindAdd, pressed); }

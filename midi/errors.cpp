@@ -15,18 +15,19 @@ void FillUnknown(char (&text)[128], const char* direction, MMRESULT result) {
 
 }  // namespace
 
-CMIDIOutException::CMIDIOutException(MMRESULT result) noexcept : m_text{}, m_result(result) {
-  if (midiOutGetErrorTextA(result, m_text, sizeof m_text) != MMSYSERR_NOERROR || m_text[0] == 0) {
-    FillUnknown(m_text, "output", result);
+template <PortDirection direction>
+CMIDIResultException<direction>::CMIDIResultException(MMRESULT result) noexcept
+    : m_text{}, m_result(result) {
+  constexpr bool output = direction == PortDirection::kOutput;
+  const MMRESULT found = output ? midiOutGetErrorTextA(result, m_text, sizeof m_text)
+                                : midiInGetErrorTextA(result, m_text, sizeof m_text);
+  if (found != MMSYSERR_NOERROR || m_text[0] == 0) {
+    FillUnknown(m_text, output ? "output" : "input", result);
   }
   m_text[sizeof m_text - 1] = 0;
 }
 
-CMIDIInException::CMIDIInException(MMRESULT result) noexcept : m_text{}, m_result(result) {
-  if (midiInGetErrorTextA(result, m_text, sizeof m_text) != MMSYSERR_NOERROR || m_text[0] == 0) {
-    FillUnknown(m_text, "input", result);
-  }
-  m_text[sizeof m_text - 1] = 0;
-}
+template class CMIDIResultException<PortDirection::kOutput>;
+template class CMIDIResultException<PortDirection::kInput>;
 
 }  // namespace midi

@@ -13,10 +13,14 @@
 
 namespace midi {
 
-// Text of a failing output result code, from midiOutGetErrorTextA.
-class CMIDIOutException : public std::exception {
+enum class PortDirection { kOutput, kInput };
+
+// A failing result code and the system's text for it (midiOutGetErrorTextA
+// or midiInGetErrorTextA).
+template <PortDirection direction>
+class CMIDIResultException : public std::exception {
  public:
-  explicit CMIDIOutException(MMRESULT result) noexcept;
+  explicit CMIDIResultException(MMRESULT result) noexcept;
   const char* what() const noexcept override { return m_text; }
   MMRESULT Result() const noexcept { return m_result; }
 
@@ -24,6 +28,9 @@ class CMIDIOutException : public std::exception {
   char m_text[128];
   MMRESULT m_result;
 };
+
+using CMIDIOutException = CMIDIResultException<PortDirection::kOutput>;
+using CMIDIInException = CMIDIResultException<PortDirection::kInput>;
 
 class CMIDIOutEventFailure : public std::exception {
  public:
@@ -44,18 +51,6 @@ class CMIDIOutThreadFailure : public std::exception {
   const char* what() const noexcept override {
     return "Unable to start the worker thread of a CMIDIOutDevice object.";
   }
-};
-
-// Text of a failing input result code, from midiInGetErrorTextA.
-class CMIDIInException : public std::exception {
- public:
-  explicit CMIDIInException(MMRESULT result) noexcept;
-  const char* what() const noexcept override { return m_text; }
-  MMRESULT Result() const noexcept { return m_result; }
-
- private:
-  char m_text[128];
-  MMRESULT m_result;
 };
 
 class CMIDIInEventFailure : public std::exception {

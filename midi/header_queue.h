@@ -11,7 +11,7 @@
 
 #include <cstddef>
 
-#include "midi/callback_gate.h"
+#include "midi/port_thread.h"
 
 namespace midi {
 

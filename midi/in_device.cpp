@@ -1,6 +1,6 @@
 #include "midi/in_device.h"
 
-#include <new>
+#include <atomic>
 
 namespace midi {
 
@@ -13,8 +13,6 @@ bool CMIDIInHeader::IsFinished() const {
   return (std::atomic_ref<DWORD>(flags).load(std::memory_order_acquire) & MHDR_DONE) != 0;
 }
 
-CMIDIInDevice::CMIDIInDevice() { MakeGate(); }
-
 CMIDIInDevice::~CMIDIInDevice() {
   // Whatever the system still delivers while the port ends goes nowhere.
   SetReceiver(nullptr);
@@ -23,85 +21,64 @@ CMIDIInDevice::~CMIDIInDevice() {
   } catch (...) {
     // The device refused to close. Input is stopped by now; one more reset
     // and close is all that can be tried, and the destroyer can't act on a
-    // report, so none is given.
+    // report, so none is given but the debugger line.
     midiInReset(m_handle);
-    if (midiInClose(m_handle) == MMSYSERR_NOERROR) {
-      m_state = Closed;
-      FinishClose();
-    } else {
-      // The handle stays open: its callbacks may go on reaching the gate.
-      KeepForLateCallbacks(m_gate.release());
-      ReportUnfinishedClose("input");
-    }
+    if (midiInClose(m_handle) != MMSYSERR_NOERROR) ReportUnfinishedClose("input");
+    m_state = Closed;
+    LetThreadGo();
   }
-}
-
-void CMIDIInDevice::MakeGate() {
-  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (event == nullptr) throw CMIDIInEventFailure();
-  CInputGate* gate = new (std::nothrow) CInputGate(event);
-  if (gate == nullptr) {
-    CloseHandle(event);
-    throw CMIDIInEventFailure();
-  }
-  gate->m_receiver = m_receiver.load();
-  m_gate.reset(gate);
 }
 
 void CMIDIInDevice::Open(UINT deviceId) {
   Close();
-  if (!m_gate) MakeGate();
-  m_gate->Rearm();
+  // The thread comes first: the system posts the open message inside the
+  // open call, and its posts fail until the thread has its queue.
+  CPortThread::StartFailure failure;
+  m_thread = CPortThread::Start(this, MM_MIM_CLOSE, failure);
+  if (m_thread == nullptr && failure == CPortThread::kNoEvent) throw CMIDIInEventFailure();
+  if (m_thread == nullptr) throw CMIDIInThreadFailure();
   HMIDIIN handle = nullptr;
-  MMRESULT result = midiInOpen(&handle, deviceId, reinterpret_cast<DWORD_PTR>(&SystemCallback),
-                               reinterpret_cast<DWORD_PTR>(m_gate.get()), CALLBACK_FUNCTION);
+  MMRESULT result = midiInOpen(&handle, deviceId, m_thread->ThreadId(), 0, CALLBACK_THREAD);
   if (result != MMSYSERR_NOERROR) {
-    m_gate->MarkClosed();  // no handle, so no callback will come
+    LetThreadGo();
     throw CMIDIInException(result);
   }
   m_handle = handle;
+  m_thread->SetHandle(reinterpret_cast<UINT_PTR>(handle));
   m_state = Opened;
 }
 
 void CMIDIInDevice::Close() {
   if (m_state.load() == Started) Stop();
   if (m_state.load() != Opened) return;
+  const DWORD start = GetTickCount();
   MMRESULT result = midiInClose(m_handle);
   if (result != MMSYSERR_NOERROR) throw CMIDIInException(result);
   m_state = Closed;
-  FinishClose();
+  CPortThread* thread = m_thread;
+  const auto left = [start] {
+    const DWORD spent = GetTickCount() - start;
+    return spent < kCloseBound ? kCloseBound - spent : 0;
+  };
+  thread->Detach(left());
+  WaitUntil([thread] { return thread->CloseSeen(); }, left());
+  LetThreadGo();
 }
 
-void CMIDIInDevice::FinishClose() noexcept {
-  CInputGate* gate = m_gate.get();
-  if (WaitUntil([gate] { return gate->Finished(); }, kCloseNoticeBound)) return;
-  // A late callback may still come: the gate is lost, not freed, and passes
-  // nothing on any more.
-  gate->m_receiver = nullptr;
-  KeepForLateCallbacks(m_gate.release());
-  ReportUnfinishedClose("input");
+void CMIDIInDevice::LetThreadGo() noexcept {
+  if (m_thread == nullptr) return;
+  m_thread->Release();
+  m_thread = nullptr;
 }
 
 void CMIDIInDevice::Start() {
   if (m_state.load() != Opened) return;
-  // Written before the worker starts, so that it enters its loop.
+  m_startTick = GetTickCount();
+  // Written before the system starts, so that the first message finds it.
   m_state = Started;
-  m_gate->m_started = true;
-  m_worker = AfxBeginThread(&WorkerMain, this);
-  if (!m_worker) {
-    // Input without its worker would never give buffers back; the system is
-    // not asked to start.
-    m_state = Opened;
-    m_gate->m_started = false;
-    throw CMIDIInThreadFailure();
-  }
   MMRESULT result = midiInStart(m_handle);
   if (result != MMSYSERR_NOERROR) {
     m_state = Opened;
-    m_gate->m_started = false;
-    SetEvent(m_gate->Event());
-    m_worker->Join();
-    m_worker.reset();
     throw CMIDIInException(result);
   }
 }
@@ -109,26 +86,21 @@ void CMIDIInDevice::Start() {
 void CMIDIInDevice::Stop() {
   if (m_state.load() != Started) return;
   // The state changes before the reset: buffers the reset returns meet a port
-  // that no longer passes them on, and the worker sees it when it wakes.
+  // that no longer passes them on.
   m_state = Opened;
-  m_gate->m_started = false;
-  SetEvent(m_gate->Event());
-  m_worker->Join();
-  m_worker.reset();
   midiInReset(m_handle);
+  // A buffer being handed on is finished with before it is given back.
+  m_thread->WaitIdle(kCloseBound);
   m_queue.ReleaseAll();
 }
 
 CMIDIReceiver* CMIDIInDevice::SetReceiver(CMIDIReceiver* receiver) {
-  if (m_gate) m_gate->m_receiver = receiver;
   return m_receiver.exchange(receiver);
 }
 
 bool CMIDIInDevice::DetachReceiver(DWORD bound) {
   SetReceiver(nullptr);
-  if (!m_gate) return true;
-  CInputGate* gate = m_gate.get();
-  return WaitUntil([gate] { return gate->NoCallbackInProgress(); }, bound);
+  return m_thread == nullptr || m_thread->WaitIdle(bound);
 }
 
 bool CMIDIInDevice::IsOpen() const {
@@ -143,52 +115,34 @@ void CMIDIInDevice::GetDevCaps(UINT deviceId, MIDIINCAPSA& caps) {
   if (result != MMSYSERR_NOERROR) throw CMIDIInException(result);
 }
 
-void CALLBACK CMIDIInDevice::SystemCallback(HMIDIIN, UINT message, DWORD_PTR instance,
-                                            DWORD_PTR param1, DWORD_PTR param2) {
-  auto* gate = reinterpret_cast<CInputGate*>(instance);
-  gate->Enter();
-  if (message == MIM_CLOSE) gate->MarkClosed();
-  CMIDIReceiver* receiver = gate->m_receiver.load();
-  const bool longData = message == MIM_LONGDATA || message == MIM_LONGERROR;
-  // Nothing a receiver throws may unwind into the system.
-  try {
-    if (receiver == nullptr) {
-      // Nothing is passed on, and nothing signalled.
-    } else if (message == MIM_DATA) {
-      receiver->OnShortMsg(static_cast<DWORD>(param1), static_cast<DWORD>(param2));
-    } else if (message == MIM_ERROR) {
-      receiver->OnShortError(static_cast<DWORD>(param1), static_cast<DWORD>(param2));
-    } else if (longData && gate->m_started.load()) {
-      // Buffers come back only while started; those returned by the reset
-      // in Stop are released there.
-      const auto* header = reinterpret_cast<const MIDIHDR*>(param1);
-      if (header != nullptr && message == MIM_LONGDATA) {
-        receiver->OnLongMsg(header->lpData, header->dwBytesRecorded, static_cast<DWORD>(param2));
-      } else if (header != nullptr) {
-        receiver->OnLongError(header->lpData, header->dwBytesRecorded, static_cast<DWORD>(param2));
-      }
-      SetEvent(gate->Event());
+void CMIDIInDevice::OnPortMessage(UINT message, LPARAM param, DWORD time) {
+  CMIDIReceiver* receiver = m_receiver.load();
+  if (receiver == nullptr) return;
+  // The system's own stamp does not travel with a thread message: the time
+  // it was posted, counted from Start, stands for it.
+  const DWORD stamp = time - m_startTick.load();
+  if (message == MM_MIM_DATA) {
+    receiver->OnShortMsg(static_cast<DWORD>(param), stamp);
+  } else if (message == MM_MIM_ERROR) {
+    receiver->OnShortError(static_cast<DWORD>(param), stamp);
+  } else if ((message == MM_MIM_LONGDATA || message == MM_MIM_LONGERROR) &&
+             m_state.load() == Started) {
+    // Buffers come back only while started; those returned by the reset in
+    // Stop are released there.
+    const auto* header = reinterpret_cast<const MIDIHDR*>(param);
+    if (header == nullptr) return;
+    if (message == MM_MIM_LONGDATA) {
+      receiver->OnLongMsg(header->lpData, header->dwBytesRecorded, stamp);
+    } else {
+      receiver->OnLongError(header->lpData, header->dwBytesRecorded, stamp);
     }
-  } catch (...) {
-    // The message is lost; the port goes on.
   }
-  gate->Leave();
 }
 
-UINT CMIDIInDevice::WorkerMain(LPVOID param) {
-  auto* port = static_cast<CMIDIInDevice*>(param);
-  const HANDLE event = port->m_gate->Event();
-  while (port->m_state.load() == Started) {
-    // A wait the system can't do must not turn the worker into a spin.
-    if (WaitForSingleObject(event, kWorkerWakeMilliseconds) == WAIT_FAILED) {
-      Sleep(kWorkerWakeMilliseconds);
-    }
-    if (port->m_state.load() != Started) break;
-    // Only buffers the system has marked done: a wake can stand for several
-    // returned buffers, or for none.
-    port->m_queue.ReleaseFinished();
-  }
-  return 0;
+void CMIDIInDevice::OnPortWake() {
+  // Only buffers the system has marked done: a wake can stand for several
+  // returned buffers, or for none.
+  if (m_state.load() == Started) m_queue.ReleaseFinished();
 }
 
 }  // namespace midi

@@ -1,6 +1,6 @@
-// The input port: one system MIDI input device. The system calls the port
-// back for each incoming message and the port passes it straight to its
-// receiver, on the system's callback thread.
+// The input port: one system MIDI input device. The system posts each
+// incoming message to the port's own thread (midi/port_thread.h), which
+// passes it straight to the receiver.
 #ifndef QUILLMOTE_MIDI_IN_DEVICE_H
 #define QUILLMOTE_MIDI_IN_DEVICE_H
 
@@ -11,11 +11,10 @@
 #include <atomic>
 #include <memory>
 
-#include "framework/thread.h"
-#include "midi/callback_gate.h"
 #include "midi/errors.h"
 #include "midi/header_queue.h"
 #include "midi/port_state.h"
+#include "midi/port_thread.h"
 #include "midi/receiver.h"
 
 namespace midi {
@@ -37,59 +36,46 @@ class CMIDIInHeader {
   MIDIHDR m_header;
 };
 
-// What the input callback reaches besides the gate itself.
-class CInputGate : public CCallbackGate {
+class CMIDIInDevice final : private CPortMessageSink {
  public:
-  using CCallbackGate::CCallbackGate;
-  std::atomic<CMIDIReceiver*> m_receiver{nullptr};
-  // Returned buffers are passed on only while input runs.
-  std::atomic<bool> m_started{false};
-};
-
-class CMIDIInDevice {
- public:
-  // Throws CMIDIInEventFailure when the signalling event can't be made.
-  CMIDIInDevice();
+  CMIDIInDevice() = default;
   // Closes the port; a failing close is not reported to the destroyer.
   ~CMIDIInDevice();
   CMIDIInDevice(const CMIDIInDevice&) = delete;
   CMIDIInDevice& operator=(const CMIDIInDevice&) = delete;
 
-  void Open(UINT deviceId);  // throws CMIDIInException or CMIDIInEventFailure
+  // Starts the port's thread and opens the device; throws CMIDIInException,
+  // CMIDIInEventFailure or CMIDIInThreadFailure.
+  void Open(UINT deviceId);
   // Throws CMIDIInException when the device won't close. Once it has, waits
-  // (at most kCloseNoticeBound) for the handle's last callback.
+  // until kCloseBound after the close began for the handle's close message.
   void Close();
-  void Start();  // throws CMIDIInException or CMIDIInThreadFailure
+  void Start();  // throws CMIDIInException
   void Stop();
   CMIDIReceiver* SetReceiver(CMIDIReceiver* receiver);
   // Turns delivery off and waits (at most `bound` milliseconds) until no
-  // callback is running; true when none is, so that nothing the system still
-  // delivers can reach the receiver any more.
+  // message is being handed to the receiver; true when none is, so that
+  // nothing the system still delivers can reach it any more.
   bool DetachReceiver(DWORD bound);
   bool IsOpen() const;
   bool IsStarted() const;
 
   static void GetDevCaps(UINT deviceId, MIDIINCAPSA& caps);  // throws CMIDIInException
 
-  static constexpr DWORD kCloseNoticeBound = 200;
+  static constexpr DWORD kCloseBound = 200;
 
  private:
-  static void CALLBACK SystemCallback(HMIDIIN handle, UINT message, DWORD_PTR instance,
-                                      DWORD_PTR param1, DWORD_PTR param2);
-  static UINT WorkerMain(LPVOID port);
-  // A gate for the next handle, when the last close left its own behind.
-  void MakeGate();
-  // After the device closed: keeps the gate once the handle's last callback
-  // has run, or loses it if that doesn't happen within the bound.
-  void FinishClose() noexcept;
+  // On the port's thread: hands a message to the receiver.
+  void OnPortMessage(UINT message, LPARAM param, DWORD time) override;
+  void OnPortWake() override;
+  // After the device closed, or would not: the thread is let go.
+  void LetThreadGo() noexcept;
 
   HMIDIIN m_handle = nullptr;
-  // What the callback reaches; null after a close that could not finish,
-  // until the next Open makes a new one.
-  std::unique_ptr<CInputGate> m_gate;
-  std::unique_ptr<CWinThread> m_worker;
-  // The receiver as set, whatever gate is current.
+  CPortThread* m_thread = nullptr;
   std::atomic<CMIDIReceiver*> m_receiver{nullptr};
+  // A message's time stamp counts from the tick count at Start.
+  std::atomic<DWORD> m_startTick{0};
   CHeaderQueue<CMIDIInHeader> m_queue;
   std::atomic<PortState> m_state{Closed};
 };

@@ -1,6 +1,7 @@
 #include "midi/out_device.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -26,9 +27,7 @@ void CMIDIOutHeader::Prepare(HMIDIOUT handle, const char* bytes, DWORD length) {
   m_header.lpData = Bytes();
   m_header.dwBufferLength = length;
   m_header.dwFlags = 0;
-  // The callback finds its way back from the system's header to this one.
   m_header.dwUser = reinterpret_cast<DWORD_PTR>(this);
-  m_finished.store(false, std::memory_order_relaxed);
   MMRESULT result = midiOutPrepareHeader(m_handle, &m_header, sizeof m_header);
   if (result != MMSYSERR_NOERROR) throw CMIDIOutException(result);
 }
@@ -42,58 +41,46 @@ bool CMIDIOutHeader::Release() {
   return midiOutUnprepareHeader(m_handle, &m_header, sizeof m_header) == MMSYSERR_NOERROR;
 }
 
-void CMIDIOutHeader::OnDone(MIDIHDR* header) {
-  auto* self = reinterpret_cast<CMIDIOutHeader*>(header->dwUser);
-  // The last touch: from here on the worker may reuse or free the header.
-  if (self != nullptr) self->m_finished.store(true, std::memory_order_release);
-}
-
-CMIDIOutDevice::CMIDIOutDevice() { MakeGate(); }
-
-void CMIDIOutDevice::MakeGate() {
-  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (event == nullptr) throw CMIDIOutEventFailure();
-  m_gate.reset(new (std::nothrow) CCallbackGate(event));
-  if (!m_gate) {
-    CloseHandle(event);
-    throw CMIDIOutMemFailure();
-  }
+bool CMIDIOutHeader::IsFinished() const {
+  auto& flags = const_cast<DWORD&>(m_header.dwFlags);
+  return (std::atomic_ref<DWORD>(flags).load(std::memory_order_acquire) & MHDR_DONE) != 0;
 }
 
 CMIDIOutDevice::~CMIDIOutDevice() { Close(); }
 
 void CMIDIOutDevice::Open(UINT deviceId) {
   Close();
-  if (!m_gate) MakeGate();
-  m_gate->Rearm();
-  MMRESULT result = midiOutOpen(&m_handle, deviceId, reinterpret_cast<DWORD_PTR>(&SystemCallback),
-                                reinterpret_cast<DWORD_PTR>(m_gate.get()), CALLBACK_FUNCTION);
+  CPortThread::StartFailure failure;
+  m_thread = CPortThread::Start(this, MM_MOM_CLOSE, failure);
+  if (m_thread == nullptr && failure == CPortThread::kNoEvent) throw CMIDIOutEventFailure();
+  if (m_thread == nullptr) throw CMIDIOutThreadFailure();
+  MMRESULT result = midiOutOpen(&m_handle, deviceId, m_thread->ThreadId(), 0, CALLBACK_THREAD);
   if (result != MMSYSERR_NOERROR) {
-    m_gate->MarkClosed();  // no handle, so no callback will come
+    m_thread->Release();
+    m_thread = nullptr;
+    m_handle = nullptr;
     throw CMIDIOutException(result);
   }
+  m_thread->SetHandle(reinterpret_cast<UINT_PTR>(m_handle));
   m_state = Opened;
-  m_worker = AfxBeginThread(&WorkerMain, this);
-  if (!m_worker) {
-    // A port without its worker would never give headers back.
-    m_state = Closed;
-    FinishClose(midiOutClose(m_handle) == MMSYSERR_NOERROR);
-    throw CMIDIOutThreadFailure();
-  }
 }
 
 void CMIDIOutDevice::Close() noexcept {
   if (m_state.load() != Opened) return;
   m_state = Closed;
-  SetEvent(m_gate->Event());
-  m_worker->Join();
-  m_worker.reset();
-
+  const DWORD start = GetTickCount();
+  // What is left of a bound counted from the start of the close.
+  const auto left = [start](DWORD bound) {
+    const DWORD spent = GetTickCount() - start;
+    return spent < bound ? bound - spent : 0;
+  };
+  // From here on only this thread gives headers back.
+  const bool detached = m_thread->Detach(left(kDrainBound));
   auto allFinished = [this] { return m_queue.AllFinished(); };
-  if (!WaitUntil(allFinished, kDrainBound)) {
+  if (!WaitUntil(allFinished, left(kDrainBound))) {
     // Takes back what the device still holds (and sends note-offs).
     midiOutReset(m_handle);
-    WaitUntil(allFinished, kResetBound);
+    WaitUntil(allFinished, left(kResetBound));
   }
   m_queue.ReleaseFinished();
   // A header the system refused to unprepare gets a second chance: once the
@@ -105,22 +92,27 @@ void CMIDIOutDevice::Close() noexcept {
     midiOutReset(m_handle);
     closed = midiOutClose(m_handle) == MMSYSERR_NOERROR;
   }
-  FinishClose(closed);
-}
-
-void CMIDIOutDevice::FinishClose(bool closed) noexcept {
-  CCallbackGate* gate = m_gate.get();
-  if (closed && WaitUntil([gate] { return gate->Finished(); }, kCloseNoticeBound)) {
-    // No callback of the handle can come any more: what the system would
-    // not unprepare is freed all the same.
+  CPortThread* thread = m_thread;
+  if (closed) WaitUntil([thread] { return thread->CloseSeen(); }, left(kCloseBound));
+  thread->Release();
+  m_thread = nullptr;
+  if (closed && detached) {
+    // A closed device holds none of the headers any more, whatever it still
+    // posts about them: what it would not unprepare is freed all the same.
     m_queue.Discard();
     return;
   }
-  // A callback may still reach the gate and these headers: lost, not freed.
+  // The device may still write to these headers: lost, not freed.
   m_queue.Abandon();
-  KeepForLateCallbacks(m_gate.release());
   ReportUnfinishedClose("output");
 }
+
+void CMIDIOutDevice::OnPortMessage(UINT, LPARAM, DWORD) {
+  // A done message only wakes the thread: the wake finds every header the
+  // system has marked done, those whose message was lost among them.
+}
+
+void CMIDIOutDevice::OnPortWake() { m_queue.ReleaseFinished(); }
 
 void CMIDIOutDevice::SendShortMsg(DWORD packed) {
   if (m_state.load() != Opened) return;
@@ -144,8 +136,8 @@ void CMIDIOutDevice::SendLongMsg(const char* bytes, DWORD length) {
     m_queue.GiveSpare(header);
     throw;
   }
-  // Queued before the system sees it, so that a done notification always
-  // finds it; the worker only gives back headers whose callback has run.
+  // Queued before the system sees it, so that the port's thread finds it
+  // once the system marks it done.
   m_queue.PushBack(header);
   try {
     header->Send();
@@ -163,33 +155,6 @@ void CMIDIOutDevice::SendLongMsg(const char* bytes, DWORD length) {
 void CMIDIOutDevice::GetDevCaps(UINT deviceId, MIDIOUTCAPSA& caps) {
   MMRESULT result = midiOutGetDevCapsA(deviceId, &caps, sizeof caps);
   if (result != MMSYSERR_NOERROR) throw CMIDIOutException(result);
-}
-
-void CALLBACK CMIDIOutDevice::SystemCallback(HMIDIOUT, UINT message, DWORD_PTR instance,
-                                             DWORD_PTR param1, DWORD_PTR) {
-  auto* gate = reinterpret_cast<CCallbackGate*>(instance);
-  gate->Enter();
-  if (message == MOM_DONE) {
-    if (param1 != 0) CMIDIOutHeader::OnDone(reinterpret_cast<MIDIHDR*>(param1));
-    SetEvent(gate->Event());
-  } else if (message == MOM_CLOSE) {
-    gate->MarkClosed();
-  }
-  gate->Leave();
-}
-
-UINT CMIDIOutDevice::WorkerMain(LPVOID param) {
-  auto* port = static_cast<CMIDIOutDevice*>(param);
-  const HANDLE event = port->m_gate->Event();
-  while (port->m_state.load() == Opened) {
-    // A wait the system can't do must not turn the worker into a spin.
-    if (WaitForSingleObject(event, kWorkerWakeMilliseconds) == WAIT_FAILED) {
-      Sleep(kWorkerWakeMilliseconds);
-    }
-    if (port->m_state.load() != Opened) break;
-    port->m_queue.ReleaseFinished();
-  }
-  return 0;
 }
 
 }  // namespace midi

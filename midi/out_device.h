@@ -1,7 +1,8 @@
 // The output port: one system MIDI output device. Short messages go straight
 // to the system; long messages go through a prepared header that owns a copy
-// of the bytes, and a worker thread gives each header back once the system
-// has called back that it is done with it.
+// of the bytes. The system posts its notifications to the port's own thread
+// (midi/port_thread.h), which gives each header back once the system has
+// marked it done.
 #ifndef QUILLMOTE_MIDI_OUT_DEVICE_H
 #define QUILLMOTE_MIDI_OUT_DEVICE_H
 
@@ -12,11 +13,10 @@
 #include <atomic>
 #include <memory>
 
-#include "framework/thread.h"
-#include "midi/callback_gate.h"
 #include "midi/errors.h"
 #include "midi/header_queue.h"
 #include "midi/port_state.h"
+#include "midi/port_thread.h"
 
 namespace midi {
 
@@ -43,11 +43,9 @@ class CMIDIOutHeader {
   void Send();
   // Unprepares the header; false when the system refuses.
   bool Release();
-  // The system has set the done flag and its MOM_DONE callback has run: only
-  // then may the header be reused or freed.
-  bool IsFinished() const { return m_finished.load(std::memory_order_acquire); }
-  // Called from the system's callback with the header it reports done.
-  static void OnDone(MIDIHDR* header);
+  // The system has set the done flag: the header may be taken back, whether
+  // or not its done message has come (or ever comes).
+  bool IsFinished() const;
 
   CMIDIOutHeader* m_next = nullptr;  // the queue's link
 
@@ -59,13 +57,11 @@ class CMIDIOutHeader {
   HMIDIOUT m_handle = nullptr;
   MIDIHDR m_header{};
   const DWORD m_capacity;
-  std::atomic<bool> m_finished{false};
 };
 
-class CMIDIOutDevice {
+class CMIDIOutDevice final : private CPortMessageSink {
  public:
-  // Throws CMIDIOutEventFailure when the signalling event can't be made.
-  CMIDIOutDevice();
+  CMIDIOutDevice() = default;
   ~CMIDIOutDevice();
   CMIDIOutDevice(const CMIDIOutDevice&) = delete;
   CMIDIOutDevice& operator=(const CMIDIOutDevice&) = delete;
@@ -73,9 +69,9 @@ class CMIDIOutDevice {
   // Closes first if open. Throws CMIDIOutException, CMIDIOutEventFailure or
   // CMIDIOutThreadFailure; the port is then closed.
   void Open(UINT deviceId);
-  // Never throws, and returns within kCloseBound milliseconds (and the
-  // worker's wake): lets the system finish the queued messages, resets the
-  // device only if it doesn't, closes it and waits for its last callback.
+  // Never throws, and returns within kCloseBound milliseconds: lets the
+  // system finish the queued messages, resets the device only if it
+  // doesn't, closes it and waits for its close message.
   void Close() noexcept;
   bool IsOpen() const { return m_state.load() == Opened; }
 
@@ -91,29 +87,21 @@ class CMIDIOutDevice {
   std::size_t QueuedHeaders() const { return m_queue.Size(); }
   std::size_t SpareHeaders() const { return m_queue.Spares(); }
 
-  // How long Close waits, in all: for the queued messages to go out, for a
-  // reset to return them, and for the handle's close notification.
+  // Close's one deadline: the queued messages have until kDrainBound to go
+  // out, a reset until kResetBound to return them, and the close message
+  // comes by kCloseBound.
   static constexpr DWORD kDrainBound = 600;
-  static constexpr DWORD kResetBound = 150;
-  static constexpr DWORD kCloseNoticeBound = 150;
-  static constexpr DWORD kCloseBound = kDrainBound + kResetBound + kCloseNoticeBound;
+  static constexpr DWORD kResetBound = kDrainBound + 150;
+  static constexpr DWORD kCloseBound = kResetBound + 150;
 
  private:
-  static void CALLBACK SystemCallback(HMIDIOUT handle, UINT message, DWORD_PTR instance,
-                                      DWORD_PTR param1, DWORD_PTR param2);
-  static UINT WorkerMain(LPVOID port);
-  // A gate for the next handle, when the last close left its own behind.
-  void MakeGate();
-  // After the device was closed (or not): frees the headers and keeps the
-  // gate once the handle's last callback has run, or loses both if it never
-  // does within the bound.
-  void FinishClose(bool closed) noexcept;
+  // On the port's thread: a done message, or any wake, gives back what the
+  // system has finished with.
+  void OnPortMessage(UINT message, LPARAM param, DWORD time) override;
+  void OnPortWake() override;
 
   HMIDIOUT m_handle = nullptr;
-  // What the callback reaches; null after a close that could not finish,
-  // until the next Open makes a new one.
-  std::unique_ptr<CCallbackGate> m_gate;
-  std::unique_ptr<CWinThread> m_worker;
+  CPortThread* m_thread = nullptr;
   CHeaderQueue<CMIDIOutHeader> m_queue;
   std::atomic<PortState> m_state{Closed};
 };

@@ -18,10 +18,11 @@ constexpr uint32_t kVendorCode = 0x6B6C767A;
 constexpr uint32_t kInterfaceVersion = 0x100;
 constexpr char kPluginName[] = "Quillmote";
 
-// Ends the controller. Surface input stops first, so that no host callback
-// is made once CloseController has returned; the surface is blanked while the
-// ports are still open; then the ports close with the controller, each
-// waiting (bounded) for the system's last callback.
+// Ends the controller, within CMidiReceiveDlg::kCloseBound whatever the
+// host and the system do. Surface input stops first, so that no host call
+// begins once CloseController has returned; the surface is blanked while the
+// ports are still open; then the ports close with the controller. Their
+// threads leave the library by themselves, last (midi/port_thread.h).
 void EndController() {
   if (g_controller == nullptr) return;
   const bool inputStopped = g_controller->StopInput();
@@ -33,9 +34,9 @@ void EndController() {
   if (inputStopped) {
     delete g_controller;
   } else {
-    // A surface message is still being handled on the system's thread, in
-    // the host's own callback perhaps: the ports close, but the memory it
-    // uses is kept rather than freed under it.
+    // A surface message is still being handled on the input port's thread,
+    // in the host perhaps: the ports close, but the memory it uses is kept
+    // rather than freed under it, and it calls the host no more.
     g_controller->ClosePorts();
     midi::KeepForLateCallbacks(g_controller);
     WriteDebugLine(debug_line::kControllerKept);

@@ -34,6 +34,13 @@ void Settle(std::chrono::milliseconds limit) {
   test::WaitUntil([] { return sim_prepared_headers() == 0; }, limit);
 }
 
+// Every port thread left running belongs to a device still open.
+void LetGoneThreadsLeave() {
+  EXPECT_TRUE(test::WaitUntil([] { return sim_live_threads() <= sim_open_devices(); },
+                              std::chrono::seconds(5)))
+      << sim_live_threads() << " threads still run for " << sim_open_devices() << " open devices";
+}
+
 std::string DialogResultName(int result) {
   switch (result) {
     case IDOK:
@@ -146,6 +153,11 @@ Outcome Matrix::Run(const Case& c) {
   }
 
   Settle(c.function.empty() ? std::chrono::seconds(5) : std::chrono::milliseconds(200));
+  // A port's thread that its port let go leaves within its own bound (at
+  // once without a handle, 100 ms after the close message, 2 s at most):
+  // the phase lasts until it has, so that the phase names what it calls on
+  // its way out whether it went fast or slow.
+  LetGoneThreadsLeave();
   sim_clear_faults();
   if (c.function == kStoreFile) RepairStore();
   for (const auto& [name, count] : CallCounts()) {
@@ -186,6 +198,7 @@ Outcome Matrix::Run(const Case& c) {
   out.worksAgain = out.reopen == 1 && acted && shown;
   m_plugin.Close();
   Settle(std::chrono::seconds(2));
+  LetGoneThreadsLeave();
   out.reopenDebugLines = DebugLines();
   out.reopenDevicesLeft = sim_open_devices();
   out.reopenHeadersLeft = sim_prepared_headers();

@@ -119,10 +119,18 @@ TEST_F(Exports, ASecondOpenEndsTheFirstController) {
 TEST_F(Exports, FailuresNeverReachTheHost) {
   SimSurface surface;
   const HostServices services = m_host.Services();
-  sim_fail("CreateEventA", 8, 0, 1);  // the controller can't be built
-  EXPECT_EQ(Open(&services), 0);
-  EXPECT_EQ(Update(kUnhandledCode, 3), 0);  // and none exists
   EXPECT_EQ(Open(nullptr), 0);
+  // The output port can't start its thread: said, and the host runs on.
+  sim_fail("CreateEventA", 8, 0, 1);
+  EXPECT_EQ(Open(&services), 1);
+  EXPECT_EQ(Update(kUnhandledCode, 3), 3);
+  EXPECT_EQ(Update(HostCode::kRecordState, 1), 1);
+  const std::vector<std::string> lines = surface.DebugLines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Error attaching to Quillmote Midi port Unable to create a signalling event "
+                      "for CMIDIOutDevice object.\n"),
+            lines.end());
+  Close();
 
   EXPECT_EQ(Open(&services), 1);
   sim_fail("midiOutShortMsg", MIDIERR_NOTREADY, 0, 1);
