@@ -80,6 +80,10 @@ summary() {
     total_failed=$((total_failed + s_failed[$suite]))
     total_skipped=$((total_skipped + s_skipped[$suite]))
   done
+  if [ -n "${windows_note:-}" ] && [ "$windows_note" != broken ]; then
+    echo "NOTE: the Windows tests did not run on this machine ($windows_note);"
+    echo "      they need a machine that runs 32-bit programs."
+  fi
   echo "$total_passed passed, $total_failed failed, $total_skipped skipped"
   [ "$total_failed" -eq 0 ]
 }
@@ -223,7 +227,43 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_tests tsan build-tsan -
 # in the private Wine prefix build-windows/wineprefix, one at a time, after
 # windows.wineprefix_begin has ended whatever an earlier run left there and
 # made the prefix if it was missing.
-run_tests windows build-windows -j "$jobs"
+# Wine runs those tests as 32-bit programs. Some machines' kernels run no
+# 32-bit code at all (every 32-bit program fails with "Exec format error",
+# whatever is installed): there the suite cannot run, and the summary says
+# so, with the reason, instead of counting each test as a failure of
+# nothing. Anything else that keeps the 32-bit loader from starting fails.
+runs_32bit_code() {
+  local loader=/lib/i386-linux-gnu/ld-linux.so.2 out
+  if [ ! -e "$loader" ]; then
+    echo "error: the 32-bit loader $loader is missing (wine32:i386 should have brought it)" >&2
+    return 2
+  fi
+  out=$("$loader" --version 2>&1) && return 0
+  if [[ $out == *"Exec format error"* ]]; then
+    return 1
+  fi
+  echo "error: the 32-bit loader does not start: $out" >&2
+  return 2
+}
+windows_note=
+if [ -n "${built[windows]:-}" ]; then
+  runs_32bit_code
+  case $? in
+    1) windows_note="this machine's kernel runs no 32-bit programs, so Wine cannot run the 32-bit DLL" ;;
+    2) windows_note=broken ;;
+  esac
+fi
+if [ -z "$windows_note" ]; then
+  run_tests windows build-windows -j "$jobs"
+elif [ "$windows_note" = broken ]; then
+  failed_names+=("windows: the 32-bit loader does not start (above)")
+  record windows 0 1 0 "not run: the 32-bit loader does not start"
+else
+  echo "=== test: windows"
+  echo "not run: $windows_note"
+  windows_tests=$(ctest --test-dir build-windows -N | sed -n 's/^Total Tests: //p')
+  record windows 0 0 "${windows_tests:-0}" "not run: $windows_note"
+fi
 fuzz_targets=4
 if [ -n "$fuzz_note" ] && [ -n "$strict" ]; then
   record fuzz 0 "$fuzz_targets" 0 "$fuzz_note"
