@@ -49,9 +49,9 @@ void CMIDIInDevice::Open(UINT deviceId) {
 }
 
 void CMIDIInDevice::Close() {
+  const DWORD start = GetTickCount();
   if (m_state.load() == Started) Stop();
   if (m_state.load() != Opened) return;
-  const DWORD start = GetTickCount();
   MMRESULT result = midiInClose(m_handle);
   if (result != MMSYSERR_NOERROR) throw CMIDIInException(result);
   m_state = Closed;
@@ -90,7 +90,7 @@ void CMIDIInDevice::Stop() {
   m_state = Opened;
   midiInReset(m_handle);
   // A buffer being handed on is finished with before it is given back.
-  m_thread->WaitIdle(kCloseBound);
+  if (m_queue.Size() != 0) m_thread->WaitIdle(kCloseBound);
   m_queue.ReleaseAll();
 }
 
