@@ -9,6 +9,8 @@
 // own code (tests/alloc checks the same counts exactly).
 #include <stdlib.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -75,12 +77,12 @@ void Idle() {
 // after the controller is gone, so that its headers are all given back.
 class Attached {
  public:
-  Attached() {
+  explicit Attached(const HostServices& host = Host()) {
     PrivateStore();
     sim_reset();
     sim_add_output("Quillmote Port");
     sim_add_input("Quillmote Port");
-    m_host = Host();
+    m_host = host;
     m_controller = new CMidiReceiveDlg(&m_host);
     m_controller->Attach();
     Idle();
@@ -116,6 +118,42 @@ void Loop(benchmark::State& state, F&& body) {
   state.counters["allocs"] =
       benchmark::Counter(static_cast<double>(scope.Made()), benchmark::Counter::kAvgIterations);
 }
+
+// When the host's DoAction was last called, and how often.
+std::atomic<int64_t> g_actionNanoseconds{0};
+std::atomic<int> g_actions{0};
+
+void __cdecl TimedAction(int32_t, int32_t, int32_t, int32_t) {
+  g_actionNanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+  g_actions.fetch_add(1);
+}
+
+// From the surface's message entering the system to the host's DoAction:
+// the system's thread posts it to the input port's own thread, which decodes
+// it and calls the host. Wall time per message (the thread hops are the
+// figure), by the clock each side reads.
+void Input_SurfaceToDoAction(benchmark::State& state) {
+  HostServices host = Host();
+  host.DoAction = &TimedAction;
+  Attached rig(host);
+  for (auto _ : state) {
+    const int before = g_actions.load();
+    const auto start = std::chrono::steady_clock::now();
+    sim_send_input(0, 0x7F5E90, 0, 0);
+    while (g_actions.load() == before) {
+      if (std::chrono::steady_clock::now() - start > std::chrono::seconds(10)) {
+        state.SkipWithError("the surface's message never reached the host");
+        return;
+      }
+    }
+    const auto end =
+        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(g_actionNanoseconds.load()));
+    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+  }
+}
+BENCHMARK(Input_SurfaceToDoAction)->UseManualTime()->Unit(benchmark::kMicrosecond)->Repetitions(5);
 
 void Decode_PlayPressed(benchmark::State& state) {
   Attached rig;
