@@ -27,7 +27,6 @@ void CMIDIOutHeader::Prepare(HMIDIOUT handle, const char* bytes, DWORD length) {
   m_header.lpData = Bytes();
   m_header.dwBufferLength = length;
   m_header.dwFlags = 0;
-  m_header.dwUser = reinterpret_cast<DWORD_PTR>(this);
   MMRESULT result = midiOutPrepareHeader(m_handle, &m_header, sizeof m_header);
   if (result != MMSYSERR_NOERROR) throw CMIDIOutException(result);
 }
