@@ -6,6 +6,8 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <mutex>
+
 #include "kernel32_parts.h"
 #include "native.h"
 #include "sim_state.h"
@@ -14,16 +16,32 @@ namespace {
 
 using qmsim::kernel32::Fail;
 
-// The loader's record of the module at this address, or null.
-link_map* MapOf(const void* address) {
+// The loader's record of the module at this address and its file's name,
+// or null. The record is only compared, never read: another thread's
+// dlclose may free it at any moment once its own reference is gone, and
+// the loader's lock that orders the two is one no race checker sees.
+link_map* MapOf(const void* address, const char** name) {
   Dl_info info{};
   link_map* map = nullptr;
   if (dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0) return nullptr;
+  *name = info.dli_fname;
   return map;
 }
 
-// The executable's record has no name; it is never unloaded.
-bool IsExecutable(const link_map* map) { return map->l_name == nullptr || map->l_name[0] == '\0'; }
+// Taking and giving back references one at a time: two threads that leave
+// a library together must not read its record while the other frees it,
+// and the loader's own lock, which orders them, is one no race checker sees.
+std::mutex& ReferencesLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+
+// The executable's record (dlopen's handle of the main program is its
+// record); it is never unloaded.
+bool IsExecutable(const link_map* map) {
+  static void* const program = dlopen(nullptr, RTLD_NOW);
+  return map == program;
+}
 
 int FirstModule(dl_phdr_info* info, size_t, void* result) {
   *static_cast<HMODULE*>(result) = reinterpret_cast<HMODULE>(info->dlpi_addr);
@@ -33,11 +51,13 @@ int FirstModule(dl_phdr_info* info, size_t, void* result) {
 // One more reference on the library at `address` (none for the executable):
 // dlopen of a library already loaded counts it once more.
 bool Reference(const void* address, bool pin) {
-  link_map* map = MapOf(address);
+  std::lock_guard<std::mutex> lock(ReferencesLock());
+  const char* name = nullptr;
+  link_map* map = MapOf(address, &name);
   if (map == nullptr) return false;
   if (IsExecutable(map)) return true;
   const int mode = RTLD_NOW | RTLD_NOLOAD | (pin ? RTLD_NODELETE : 0);
-  return dlopen(map->l_name, mode) != nullptr;
+  return dlopen(name, mode) != nullptr;
 }
 
 }  // namespace
@@ -55,12 +75,14 @@ HMODULE qmsim::native::Executable() {
 }
 
 BOOL qmsim::native::FreeModule(HMODULE module) {
-  link_map* map = module != nullptr ? MapOf(module) : nullptr;
+  std::lock_guard<std::mutex> lock(ReferencesLock());
+  const char* name = nullptr;
+  link_map* map = module != nullptr ? MapOf(module, &name) : nullptr;
   if (map == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (IsExecutable(map)) return TRUE;
   // The handle that dlopen gives for the loaded library, taken and given
   // back, and then the reference being freed.
-  void* handle = dlopen(map->l_name, RTLD_NOW | RTLD_NOLOAD);
+  void* handle = dlopen(name, RTLD_NOW | RTLD_NOLOAD);
   if (handle == nullptr) return Fail(ERROR_INVALID_HANDLE);
   dlclose(handle);
   // Fails for a library that only stands in another's dependencies: nobody

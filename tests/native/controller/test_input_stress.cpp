@@ -142,7 +142,11 @@ TEST(InputStress, RandomInputWhileTheHostNotifiesAndRebinds) {
         // Noise the decoder must pass over.
         packed = (0x80u | channel) | (kNotePlay << 8) | (0x40u << 16);
       }
-      ASSERT_EQ(sim_send_input(rig.surface.input(), packed, sent, 0), 1);
+      // The first of a burst waits until everything before it is handled:
+      // the input port's thread has a burst to work through while the host
+      // notifies, but never more than a thread's queue holds, so that no
+      // message is lost to a full queue as a real system would lose it.
+      ASSERT_EQ(sim_send_input(rig.surface.input(), packed, sent, i == 0 ? 1 : 0), 1);
     }
     // Meanwhile the host's thread does what a host does.
     const int32_t track = static_cast<int32_t>(random() % 8);
