@@ -221,7 +221,8 @@ record build "$build_passed" "$build_failed" "$build_skipped"
 run_tests native build-native -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_tests asan build-asan -j "$jobs"
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_tests tsan build-tsan -j "$jobs"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp \
+  run_tests tsan build-tsan -j "$jobs"
 # The Windows tests include the desk's script cases on the real DLL, which
 # the native desk built above (build-native) runs with --wine. They all run
 # in the private Wine prefix build-windows/wineprefix, one at a time, after

@@ -53,8 +53,11 @@ TEST(UnloadSoak, LoadOpenTrafficCloseUnloadLeavesNothingBehind) {
       // The next cycle loads it again at once.
       reloadsAtOnce += PluginLibrary::StillLoaded() ? 1 : 0;
     } else {
-      ASSERT_TRUE(test::WaitUntil([] { return !PluginLibrary::StillLoaded(); }))
-          << "still mapped after cycle " << n;
+      // Gone, and so are the threads that gave it back.
+      ASSERT_TRUE(test::WaitUntil([] {
+        return sim_live_threads() == 0 && !PluginLibrary::StillLoaded();
+      })) << "still mapped after cycle "
+          << n;
     }
     ASSERT_EQ(sim_wait_callbacks_done(10000), 1) << "cycle " << n;
     sim_end_late_callbacks();
