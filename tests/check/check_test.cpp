@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "simctl.h"
+#include "tools/check/console_pause.h"
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -502,6 +504,63 @@ TEST_F(CheckTest, VersionIsTheProjectsAndHelpListsTheExitStatuses) {
   EXPECT_EQ(0, run.status);
   EXPECT_TRUE(Has(run.out, "Exit status: 0 ready, 1 surface not found, 2 found but not usable"));
 }
+
+// ---- The end of the program ---------------------------------------------------
+
+TEST(ConsolePause, OnlyAConsoleOfItsOwnWithAPersonAtItWaitsForEnter) {
+  qmcheck::ConsoleFacts alone;
+  alone.processes = 1;
+  alone.inputIsConsole = true;
+  alone.outputIsConsole = true;
+  EXPECT_TRUE(qmcheck::ShouldPause(alone)) << "double-clicked";
+
+  qmcheck::ConsoleFacts facts = alone;
+  facts.processes = 2;
+  EXPECT_FALSE(qmcheck::ShouldPause(facts)) << "run from a prompt, which shares the console";
+  facts.processes = 0;
+  EXPECT_FALSE(qmcheck::ShouldPause(facts)) << "no console at all";
+  facts = alone;
+  facts.inputIsConsole = false;
+  EXPECT_FALSE(qmcheck::ShouldPause(facts)) << "input from a file or a pipe";
+  facts = alone;
+  facts.outputIsConsole = false;
+  EXPECT_FALSE(qmcheck::ShouldPause(facts)) << "output to a file or a pipe";
+  facts = alone;
+  facts.json = true;
+  EXPECT_FALSE(qmcheck::ShouldPause(facts)) << "--json";
+}
+
+#ifndef _WIN32
+TEST(ConsolePause, OnlyWindowsGivesTheProgramAConsoleOfItsOwn) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, std::vector<std::string>{"--test", "--seconds", "1"}}) {
+    const qmcheck::ConsoleFacts facts = qmcheck::GatherConsoleFacts(args);
+    EXPECT_EQ(0u, facts.processes);
+    EXPECT_FALSE(facts.inputIsConsole || facts.outputIsConsole);
+    EXPECT_FALSE(qmcheck::ShouldPause(facts));
+  }
+  EXPECT_TRUE(qmcheck::GatherConsoleFacts({"--bindings", "--json"}).json);
+  EXPECT_FALSE(qmcheck::GatherConsoleFacts({"--bindings"}).json);
+}
+
+TEST(ConsolePause, TheWaitEndsAtEnterOrAtTheEndOfTheInput) {
+  std::FILE* typed = std::tmpfile();
+  ASSERT_NE(nullptr, typed);
+  std::fputs("ok\nnext", typed);
+  std::rewind(typed);
+  std::ostringstream out;
+  qmcheck::WaitForEnter(typed, out);
+  EXPECT_EQ("\nPress Enter to close this window.\n", out.str());
+  EXPECT_EQ('n', std::fgetc(typed)) << "reads one line, no more";
+  std::fclose(typed);
+
+  std::FILE* empty = std::tmpfile();
+  ASSERT_NE(nullptr, empty);
+  qmcheck::WaitForEnter(empty, out);  // returns: nothing more will come
+  EXPECT_NE(0, std::feof(empty));
+  std::fclose(empty);
+}
+#endif
 
 // ---- The bindings --------------------------------------------------------------
 

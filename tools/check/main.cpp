@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/check/check.h"
+#include "tools/check/console_pause.h"
 #include "tools/check/winmm_loader.h"
 
 int main(int argc, char** argv) {
@@ -15,8 +16,11 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (source == qmcheck::WinmmSource::kFailed) {
     std::cerr << "quillmote-check: " << error << "\n";
+    qmcheck::PauseIfOwnConsole(args);
     return qmcheck::kNotUsable;
   }
   qmcheck::InstallInterruptHandler();
-  return qmcheck::Run(args, std::cout, std::cerr, qmcheck::InterruptFlag());
+  const int status = qmcheck::Run(args, std::cout, std::cerr, qmcheck::InterruptFlag());
+  qmcheck::PauseIfOwnConsole(args);
+  return status;
 }
