@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The native quillmote-check as a user runs it: on an empty simulated
-# machine it finds no surface; options, exit statuses and the JSON.
+# machine it finds no surface; options, exit statuses and the JSON, and
+# never a wait for Enter.
 # usage: program_test.sh PROGRAM VERSION
 set -uo pipefail
 program=$1 version=$2
@@ -21,6 +22,8 @@ expect() {
   [ "$status" -eq "$want" ] || fail "$* exited $status, not $want"
   [[ $out == *"$out_pattern"* ]] || fail "$*: stdout lacks '$out_pattern': $out"
   [[ $err == *"$err_pattern"* ]] || fail "$*: stderr lacks '$err_pattern': $err"
+  # Run from a script, it never waits for Enter.
+  [[ $out$err != *"Press Enter"* ]] || fail "$*: asked for Enter: $out $err"
 }
 
 expect 0 "quillmote-check $version" "" --version

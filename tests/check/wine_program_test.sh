@@ -40,6 +40,7 @@ run() {
   last_err=$(tr -d '\r' </tmp/qmcheck-err.$$ | grep -v '^ALSA lib' || true)
   rm -f /tmp/qmcheck-err.$$
   [ "$status" -eq "$want" ] || fail "$* (${envs[*]}) exited $status, not $want: $last_out $last_err"
+  [[ $last_out != *"Press Enter"* ]] || fail "$*: its output piped, it asked for Enter: $last_out"
 }
 has() { [[ $last_out == *"$1"* ]] || fail "output lacks '$1': $last_out"; }
 has_err() { [[ $last_err == *"$1"* ]] || fail "error output lacks '$1': $last_err"; }
@@ -96,6 +97,25 @@ rm -f "$interrupted"
 [ "$status" -eq 0 ] || fail "--test interrupted exited $status: $last_out"
 has "Stopped."
 has "The display is blank and the lamps are off."
+
+# --- Run from a script, with its input and output redirected, it never asks
+# for Enter and ends at once. Its input is a pipe that stays open and silent
+# (this script holds its write end), so a wait would last until the bound,
+# which is only against a hang.
+quiet=$dir/check-quiet.$$
+redirected=$dir/check-redirected.$$
+mkfifo "$quiet"
+exec {quiet_fd}<>"$quiet"
+(cd "$dir" && exec timeout 120 env WINEDLLOVERRIDES="mscoree,mshtml=;winmm=n,b" \
+   "QUILLMOTE_CHECK_WINMM=$hook" "$wine" "$program" <&"$quiet_fd" >"$redirected" 2>&1)
+status=$?
+exec {quiet_fd}<&-
+rm -f "$quiet"
+last_out=$(tr -d '\r' <"$redirected")
+rm -f "$redirected"
+[ "$status" -eq 1 ] || fail "redirected, exited $status, not 1 (124: it waited): $last_out"
+has "Not found"
+[[ $last_out != *"Press Enter"* ]] || fail "redirected, it asked for Enter: $last_out"
 
 run 3 "$dir" -- --seconds 1
 has_err "--seconds goes with --test only"
