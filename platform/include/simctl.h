@@ -211,10 +211,64 @@ typedef void (*sim_output_listener)(void* context, unsigned device, const unsign
 SIMCTL_API void sim_set_output_listener(sim_output_listener listener, void* context);
 
 /* Waits until no output device has a message in flight and every output
-   callback and listener call already due has returned. Held messages don't
-   count: they wait for sim_release_completions. Returns 1 when idle, 0 when
-   the timeout passed first. */
+   callback and listener call already due has returned, and every thread
+   that output notifications were posted to (CALLBACK_THREAD) has handled
+   them; again, until that handling sent nothing more. Held messages don't
+   count: they wait for sim_release_completions; on the manual clock neither
+   do messages due later. Returns 1 when idle, 0 when the timeout passed
+   first. */
 SIMCTL_API int sim_wait_idle(unsigned timeout_milliseconds);
+
+/* ---- Surface side: the wire and the display ---------------------------- */
+
+/* The MIDI cable's rate in bytes a second (a DIN cable carries 3125), or 0
+   for none (sim_reset). With a rate, every message an output device takes
+   holds its wire for its length, behind what the wire still carries, and a
+   long message of the queued driver is done once its last byte is through
+   (not before the completion delay either). */
+SIMCTL_API void sim_set_wire_rate(unsigned bytes_per_second);
+
+/* How the output driver reports a long message done (sim_reset: queued):
+   SIM_DRIVER_QUEUED       on the system thread, once the bytes are out;
+   SIM_DRIVER_DONE_INLINE  inside midiOutLongMsg: done flag set and MOM_DONE
+                           posted (to a CALLBACK_THREAD thread) before the
+                           call returns; the bytes still take their wire time;
+   SIM_DRIVER_BLOCKING     midiOutLongMsg returns only once the last byte is
+                           through, done flag set and MOM_DONE posted (on the
+                           manual clock the call moves the clock on itself);
+   SIM_DRIVER_DONE_EARLY   on the system thread at once (after the completion
+                           delay), while the bytes wait in a buffer of the
+                           driver's own for the wire.
+   Returns 0 for an unknown kind. */
+#define SIM_DRIVER_QUEUED 0
+#define SIM_DRIVER_DONE_INLINE 1
+#define SIM_DRIVER_BLOCKING 2
+#define SIM_DRIVER_DONE_EARLY 3
+SIMCTL_API int sim_set_output_driver(int kind);
+
+/* The system's clock: the real one, or with on nonzero a manual one that
+   stands still until sim_advance_clock moves it on (wire times, completion
+   delays and the display's record go by it). It goes on from where the
+   other stood. sim_reset goes back to the real clock. */
+SIMCTL_API void sim_set_manual_clock(int on);
+/* Moves the manual clock on and returns once everything that came due has
+   been delivered and handled, as sim_wait_idle waits (10 s at most).
+   Returns 0 without the manual clock or when that bound passed. */
+SIMCTL_API int sim_advance_clock(unsigned microseconds);
+SIMCTL_API unsigned long long sim_clock_microseconds(void);
+
+/* The surface's 40 display cells (two lines of 20) as the display writes
+   received so far made them, from 40 spaces: copies them into cells (40
+   bytes, no NUL) and returns how many display writes were applied. A
+   display write is F0 00 01 40 10 00, its first cell, a byte a cell, F7. */
+SIMCTL_API size_t sim_display_cells(unsigned device, char* cells);
+/* Every change of the display, oldest first: its time on the system's clock
+   in microseconds (with a wire rate, when the write's last byte was
+   through) and the 40 cells after it. sim_clear_sent and sim_reset clear
+   them. Returns 0 when there is no such change. */
+SIMCTL_API size_t sim_display_change_count(unsigned device);
+SIMCTL_API int sim_display_change(unsigned device, size_t index, unsigned long long* microseconds,
+                                  char* cells);
 
 /* Output headers currently prepared (prepared and not yet unprepared), and
    those handed to the system and not yet done. */

@@ -226,14 +226,16 @@ MMRESULT ShortMsg(uintptr_t handle, DWORD message) {
   if (!port) return MMSYSERR_INVALHANDLE;
   Device& device = DeviceOf(m, *port);
   Bytes bytes = ShortBytes(*port, message);
+  const Micros wire_end = Occupy(m, device, bytes.size());
   if (device.order.empty()) {
-    Receive(m, device, *port, std::move(bytes));
+    Receive(m, device, *port, std::move(bytes), wire_end);
   } else {
     // Behind a long message that is still being sent.
     Slot slot;
     slot.sequence = device.next_sequence++;
     slot.state = Slot::kReady;
     slot.bytes = std::move(bytes);
+    slot.wire_end = wire_end;
     device.order.push_back(std::move(slot));
   }
   return MMSYSERR_NOERROR;
@@ -241,7 +243,7 @@ MMRESULT ShortMsg(uintptr_t handle, DWORD message) {
 
 MMRESULT LongMsg(uintptr_t handle, MIDIHDR* header, UINT size) {
   Machine& m = TheMachine();
-  std::lock_guard<std::mutex> lock(m.mutex);
+  std::unique_lock<std::mutex> lock(m.mutex);
   std::shared_ptr<Port> port = FindPort(m, handle, Direction::kOutput);
   if (!port) return MMSYSERR_INVALHANDLE;
   if (CheckHeader(header, size) != MMSYSERR_NOERROR) return MMSYSERR_INVALPARAM;
@@ -255,15 +257,36 @@ MMRESULT LongMsg(uintptr_t handle, MIDIHDR* header, UINT size) {
   message->sequence = device.next_sequence++;
   Slot slot;
   slot.sequence = message->sequence;
+  slot.wire_end = Occupy(m, device, header->dwBufferLength);
+  const Micros wire_end = slot.wire_end;
   device.order.push_back(std::move(slot));
   port->in_flight.push_back(message);
   StoreFlags(header, (flags & ~static_cast<DWORD>(MHDR_DONE)) | MHDR_INQUEUE);
   if (m.hold) {
     message->state = LongMessage::kHeld;
     port->held.push_back(std::move(message));
-  } else {
-    const Clock::time_point due = Clock::now() + std::chrono::milliseconds(m.delay_ms);
-    Post(*port, Completion(std::move(message), due));
+    return MMSYSERR_NOERROR;
+  }
+  const Micros now = Now(m);
+  switch (m.driver) {
+    case SIM_DRIVER_DONE_INLINE:
+      CompleteInline(m, *port, std::move(message));
+      break;
+    case SIM_DRIVER_BLOCKING:
+      // Returns once the last byte is through, done flag set.
+      WaitForTime(m, lock, wire_end);
+      if (message->state == LongMessage::kQueued && !port->discarded) {
+        CompleteInline(m, *port, std::move(message));
+      }
+      break;
+    case SIM_DRIVER_DONE_EARLY:
+      // The bytes wait in the driver's own buffer; the header is done now.
+      Post(*port, Completion(std::move(message), now + m.delay_ms * Micros{1000}));
+      break;
+    default:
+      Post(*port,
+           Completion(std::move(message), std::max(now + m.delay_ms * Micros{1000}, wire_end)));
+      break;
   }
   return MMSYSERR_NOERROR;
 }
@@ -274,7 +297,7 @@ MMRESULT OutReset(uintptr_t handle) {
   std::shared_ptr<Port> port = FindPort(m, handle, Direction::kOutput);
   if (!port) return MMSYSERR_INVALHANDLE;
   Device& device = DeviceOf(m, *port);
-  const Clock::time_point now = Clock::now();
+  const Micros now = Now(m);
   for (auto& message : port->in_flight) {
     if (!message->Pending()) continue;
     if (Slot* slot = FindSlot(device, message->sequence)) slot->state = Slot::kDropped;

@@ -41,15 +41,73 @@ Task Notification(UINT message, DWORD_PTR param1, DWORD_PTR param2) {
   return task;
 }
 
-Task Completion(std::shared_ptr<LongMessage> message, Clock::time_point due) {
+Task Completion(std::shared_ptr<LongMessage> message, Micros due) {
   Task task;
   task.kind = Task::kComplete;
+  message->due = due;
   task.long_message = std::move(message);
   task.due = due;
   return task;
 }
 
-void Receive(Machine& m, Device& device, Port& port, Bytes bytes) {
+Micros Now(const Machine& m) {
+  if (m.manual_clock) return m.manual_now;
+  return static_cast<Micros>(
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m.epoch).count());
+}
+
+Micros Occupy(Machine& m, Device& device, std::size_t length) {
+  const Micros now = Now(m);
+  if (m.wire_rate == 0) return now;
+  const Micros start = std::max(now, device.wire_free);
+  // Rounded up: a byte is through only once all of it is.
+  const Micros span = (static_cast<Micros>(length) * 1000000 + m.wire_rate - 1) / m.wire_rate;
+  device.wire_free = start + span;
+  return device.wire_free;
+}
+
+void WaitForTime(Machine& m, std::unique_lock<std::mutex>& lock, Micros time) {
+  if (m.manual_clock) {
+    // Nobody else would move the clock on for a caller that waits on it:
+    // the call itself takes that long.
+    if (m.manual_now < time) m.manual_now = time;
+    for (auto& entry : m.handles) entry.second->wake.notify_one();
+    return;
+  }
+  const Clock::time_point until = m.epoch + std::chrono::microseconds(time);
+  m.changed.wait_until(lock, until, [&] { return Clock::now() >= until; });
+}
+
+namespace {
+
+// A display write as the surface takes it: F0 00 01 40 10 00, the first
+// cell, a byte a cell, F7.
+constexpr unsigned char kDisplayHeader[] = {0xF0, 0x00, 0x01, 0x40, 0x10, 0x00};
+
+void ApplyDisplayWrite(Display& display, const Bytes& bytes, Micros time) {
+  constexpr std::size_t kHeader = sizeof kDisplayHeader;
+  if (bytes.size() < kHeader + 2 || bytes.back() != 0xF7 ||
+      std::memcmp(bytes.data(), kDisplayHeader, kHeader) != 0) {
+    return;
+  }
+  const std::size_t first = bytes[kHeader];
+  const std::size_t count = bytes.size() - kHeader - 2;
+  if (first >= Display::kCells) return;
+  ++display.writes;
+  const std::size_t shown = std::min(count, Display::kCells - first);
+  if (std::memcmp(display.cells + first, bytes.data() + kHeader + 1, shown) == 0) return;
+  std::memcpy(display.cells + first, bytes.data() + kHeader + 1, shown);
+  if (display.changes.size() >= Display::kMaxChanges) return;
+  Display::Change change;
+  change.time = time;
+  std::memcpy(change.cells, display.cells, sizeof change.cells);
+  display.changes.push_back(change);
+}
+
+}  // namespace
+
+void Receive(Machine& m, Device& device, Port& port, Bytes bytes, Micros wire_end) {
+  ApplyDisplayWrite(device.display, bytes, m.wire_rate != 0 ? wire_end : Now(m));
   if (m.listener != nullptr) {
     Task task;
     task.kind = Task::kListen;
@@ -66,7 +124,7 @@ void Publish(Machine& m, Device& device, Port& port) {
   while (!device.order.empty() && device.order.front().state != Slot::kPending) {
     Slot slot = std::move(device.order.front());
     device.order.pop_front();
-    if (slot.state == Slot::kReady) Receive(m, device, port, std::move(slot.bytes));
+    if (slot.state == Slot::kReady) Receive(m, device, port, std::move(slot.bytes), slot.wire_end);
   }
 }
 
@@ -123,6 +181,23 @@ void CompleteLongMessage(Machine& m, Port& port, LongMessage& message) {
   MarkDone(header);
 }
 
+void CompleteInline(Machine& m, Port& port, std::shared_ptr<LongMessage> message) {
+  CompleteLongMessage(m, port, *message);
+  if (port.notify != Notify::kThread) {
+    Post(port, Completion(std::move(message), Now(m)));
+    return;
+  }
+  ++m.thread_posts;
+  if (!PostThreadNotice(static_cast<std::uint32_t>(port.callback), MOM_DONE, port.handle,
+                        reinterpret_cast<std::intptr_t>(message->header))) {
+    m.lost_thread_messages.fetch_add(1);
+  }
+  message->finished = true;
+  auto& in_flight = port.in_flight;
+  in_flight.erase(std::remove(in_flight.begin(), in_flight.end(), message), in_flight.end());
+  m.changed.notify_all();
+}
+
 // Runs under the machine's lock: the state changes of a task.
 Call Prepare(Machine& m, Port& port, Task& task) {
   switch (task.kind) {
@@ -160,6 +235,10 @@ void Invoke(Machine& m, const Port& port, const Call& call) {
   }
   if (call.kind != Call::kCallback || port.notify == Notify::kNone) return;
   if (port.notify == Notify::kThread) {
+    {
+      std::lock_guard<std::mutex> lock(m.mutex);
+      ++m.thread_posts;
+    }
     // Neither the instance value nor input's time stamp travels with it.
     if (!PostThreadNotice(static_cast<std::uint32_t>(port.callback), call.message, port.handle,
                           static_cast<std::intptr_t>(call.param1))) {
@@ -192,9 +271,13 @@ void RunPort(std::shared_ptr<Port> port) {
     }
     const Task& next = port->tasks.front();
     if (next.kind == Task::kComplete && next.long_message->state == LongMessage::kQueued) {
-      const Clock::time_point due = next.due;
-      if (Clock::now() < due) {
-        port->wake.wait_until(lock, due);
+      const Micros due = next.due;
+      if (Now(m) < due) {
+        if (m.manual_clock) {
+          port->wake.wait(lock);  // until the clock is moved on
+        } else {
+          port->wake.wait_until(lock, m.epoch + std::chrono::microseconds(due));
+        }
         continue;
       }
     }
@@ -294,7 +377,7 @@ void Discard(Port& port) {
 std::vector<std::shared_ptr<LongMessage>> ReleaseHeld(Port& port, std::size_t count,
                                                       bool newest_first) {
   std::vector<std::shared_ptr<LongMessage>> released;
-  const Clock::time_point now = Clock::now();
+  const Micros now = Now(TheMachine());
   while (released.size() < count && !port.held.empty()) {
     std::shared_ptr<LongMessage> message;
     if (newest_first) {
@@ -312,15 +395,47 @@ std::vector<std::shared_ptr<LongMessage>> ReleaseHeld(Port& port, std::size_t co
 }
 
 bool OutputsIdle(Machine& m) {
+  const Micros now = Now(m);
+  const auto waiting = [&](const std::shared_ptr<LongMessage>& message) {
+    return message->state == LongMessage::kQueued && (!m.manual_clock || message->due <= now);
+  };
   for (const auto& entry : m.handles) {
     const Port& port = *entry.second;
     if (port.direction != Direction::kOutput) continue;
-    if (port.busy || !port.tasks.empty()) return false;
-    for (const auto& message : port.in_flight) {
-      if (message->state == LongMessage::kQueued) return false;
+    if (port.busy) return false;
+    for (const Task& task : port.tasks) {
+      if (task.kind != Task::kComplete || !m.manual_clock || task.due <= now) return false;
     }
+    if (std::any_of(port.in_flight.begin(), port.in_flight.end(), waiting)) return false;
   }
   return true;
+}
+
+bool SettleOutputs(Machine& m, std::unique_lock<std::mutex>& lock, unsigned timeout_ms) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto left = [&] {
+    const auto rest =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<unsigned>(std::max<std::chrono::milliseconds::rep>(rest.count(), 0));
+  };
+  for (;;) {
+    if (!m.changed.wait_until(lock, deadline, [&] { return OutputsIdle(m); })) return false;
+    std::vector<std::uint32_t> receivers;
+    for (const auto& entry : m.handles) {
+      const Port& port = *entry.second;
+      if (port.direction == Direction::kOutput && port.notify == Notify::kThread) {
+        receivers.push_back(static_cast<std::uint32_t>(port.callback));
+      }
+    }
+    const uint64_t posts = m.thread_posts;
+    lock.unlock();
+    bool handled = true;
+    for (std::uint32_t receiver : receivers)
+      handled = WaitThreadNoticesHandled(receiver, left()) && handled;
+    lock.lock();
+    if (!handled) return false;
+    if (m.thread_posts == posts && OutputsIdle(m)) return true;
+  }
 }
 
 // Waits for the task's waiter unless the caller is the port's own thread,

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -30,6 +31,9 @@ namespace qmsim::midi {
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<unsigned char>;
+// A time on the system's clock, in microseconds: the real clock since the
+// machine began, or the manual clock (sim_set_manual_clock).
+using Micros = uint64_t;
 
 // The fields before dwOffset: the header of older Windows versions, which
 // the system still accepts.
@@ -65,6 +69,7 @@ struct LongMessage {
   MIDIHDR* header = nullptr;
   uint64_t sequence = 0;  // its place in the device's order of reception
   State state = kQueued;
+  Micros due = 0;         // when its completion is due
   bool finished = false;  // MOM_DONE returned, or the machine was reset
 
   bool Pending() const { return state == kQueued || state == kHeld; }
@@ -89,7 +94,7 @@ struct Task {
   DWORD_PTR param1 = 0;
   DWORD_PTR param2 = 0;
   std::shared_ptr<LongMessage> long_message;
-  Clock::time_point due;
+  Micros due = 0;
   Bytes bytes;
   std::shared_ptr<Waiter> waiter;
   // Input the driver had already received when the handle was closed: it
@@ -145,6 +150,22 @@ struct Slot {
   uint64_t sequence = 0;
   State state = kPending;
   Bytes bytes;
+  Micros wire_end = 0;  // its last byte is through the wire
+};
+
+// The surface's display as the display writes that left the wire made it.
+struct Display {
+  static constexpr std::size_t kCells = 40;
+  // More changes than a long test run makes; later ones are not recorded.
+  static constexpr std::size_t kMaxChanges = 1 << 18;
+  struct Change {
+    Micros time = 0;
+    char cells[kCells];
+  };
+  char cells[kCells];
+  std::size_t writes = 0;
+  std::vector<Change> changes;
+  Display() { std::memset(cells, ' ', sizeof cells); }
 };
 
 struct Device {
@@ -156,6 +177,8 @@ struct Device {
   std::vector<Bytes> received;
   std::deque<Slot> order;  // not yet received, oldest first
   uint64_t next_sequence = 0;
+  Micros wire_free = 0;  // the wire carries what was handed over until then
+  Display display;
 };
 
 struct Machine {
@@ -168,6 +191,16 @@ struct Machine {
   uintptr_t next_handle = 0x1000;
   unsigned delay_ms = 0;
   bool hold = false;
+  // The wire's bytes a second (0: no wire model), the kind of driver, and
+  // the manual clock.
+  unsigned wire_rate = 0;
+  int driver = SIM_DRIVER_QUEUED;
+  bool manual_clock = false;
+  Micros manual_now = 0;
+  Clock::time_point epoch = Clock::now();
+  // Notifications posted to threads so far: lets a wait for idle see that
+  // a receiving thread's handling sent nothing new.
+  uint64_t thread_posts = 0;
   sim_output_listener listener = nullptr;
   void* listener_context = nullptr;
   std::map<const MIDIHDR*, unsigned> prepared[2];  // by Direction
@@ -216,11 +249,24 @@ Device& DeviceOf(Machine& m, const Port& port);
 bool OnThreadOf(const Port& port);
 void Post(Port& port, Task task);
 Task Notification(UINT message, DWORD_PTR param1 = 0, DWORD_PTR param2 = 0);
-Task Completion(std::shared_ptr<LongMessage> message, Clock::time_point due);
+Task Completion(std::shared_ptr<LongMessage> message, Micros due);
+Micros Now(const Machine& m);
+// Puts `length` bytes handed over now on the device's wire, behind what it
+// still carries; returns when their last byte is through (now without a
+// wire model).
+Micros Occupy(Machine& m, Device& device, std::size_t length);
+// Waits, as Now() counts, until `time`: the real clock, or the manual one
+// moved on to it.
+void WaitForTime(Machine& m, std::unique_lock<std::mutex>& lock, Micros time);
 // Moves every message at the head of the order whose bytes are known into
 // the received list.
 void Publish(Machine& m, Device& device, Port& port);
-void Receive(Machine& m, Device& device, Port& port, Bytes bytes);
+void Receive(Machine& m, Device& device, Port& port, Bytes bytes, Micros wire_end);
+// Completes a long message at once: its bytes read, its done flag set, and
+// its MOM_DONE delivered before the caller returns (posted from the calling
+// thread to a CALLBACK_THREAD thread; a callback function gets it on the
+// system thread).
+void CompleteInline(Machine& m, Port& port, std::shared_ptr<LongMessage> message);
 Slot* FindSlot(Device& device, uint64_t sequence);
 // The wire bytes of a packed short message, as a driver would send them.
 Bytes ShortBytes(Port& port, DWORD message);
@@ -238,7 +284,13 @@ void JoinOrDetach(Port& port);
 void Discard(Port& port);
 std::vector<std::shared_ptr<LongMessage>> ReleaseHeld(Port& port, std::size_t count,
                                                       bool newest_first);
+// No output has a message whose completion is due (on the manual clock:
+// due by now) or a callback to deliver.
 bool OutputsIdle(Machine& m);
+// Waits until the outputs are idle and every thread that output
+// notifications were posted to has handled them, again and again until that
+// handling sent nothing more; false when `timeout_ms` passed first.
+bool SettleOutputs(Machine& m, std::unique_lock<std::mutex>& lock, unsigned timeout_ms);
 // Waits for the task's waiter unless the caller is the port's own thread.
 bool PostAndWait(Machine& m, std::unique_lock<std::mutex>& lock, Port& port, Task task, bool wait);
 MMRESULT CheckHeader(const MIDIHDR* header, UINT size);

@@ -39,6 +39,14 @@ unsigned ReleaseCompletions(unsigned device, unsigned count, bool newest_first);
 std::size_t SentCount(unsigned device);
 std::size_t SentMessage(unsigned device, std::size_t index, unsigned char* buf, std::size_t cap);
 void ClearSent();
+void SetWireRate(unsigned bytes_per_second);
+bool SetOutputDriver(int kind);
+void SetManualClock(bool on);
+bool AdvanceClock(unsigned microseconds);
+std::uint64_t ClockMicros();
+std::size_t DisplayCells(unsigned device, char* cells);
+std::size_t DisplayChangeCount(unsigned device);
+bool DisplayChange(unsigned device, std::size_t index, std::uint64_t* time, char* cells);
 void SetOutputListener(sim_output_listener listener, void* context);
 bool WaitIdle(unsigned timeout_milliseconds);
 

@@ -113,6 +113,44 @@ void sim_set_output_listener(sim_output_listener listener, void* context) {
   Guarded([&] { midi::SetOutputListener(listener, context); });
 }
 
+void sim_set_wire_rate(unsigned bytes_per_second) {
+  Guarded([&] { midi::SetWireRate(bytes_per_second); });
+}
+
+int sim_set_output_driver(int kind) {
+  return Guarded(0, [&] { return midi::SetOutputDriver(kind) ? 1 : 0; });
+}
+
+void sim_set_manual_clock(int on) {
+  Guarded([&] { midi::SetManualClock(on != 0); });
+}
+
+int sim_advance_clock(unsigned microseconds) {
+  return Guarded(0, [&] { return midi::AdvanceClock(microseconds) ? 1 : 0; });
+}
+
+unsigned long long sim_clock_microseconds(void) {
+  return Guarded(0ull, [] { return static_cast<unsigned long long>(midi::ClockMicros()); });
+}
+
+size_t sim_display_cells(unsigned device, char* cells) {
+  return Guarded<size_t>(0, [&] { return midi::DisplayCells(device, cells); });
+}
+
+size_t sim_display_change_count(unsigned device) {
+  return Guarded<size_t>(0, [&] { return midi::DisplayChangeCount(device); });
+}
+
+int sim_display_change(unsigned device, size_t index, unsigned long long* microseconds,
+                       char* cells) {
+  return Guarded(0, [&] {
+    std::uint64_t time = 0;
+    if (!midi::DisplayChange(device, index, &time, cells)) return 0;
+    if (microseconds != nullptr) *microseconds = time;
+    return 1;
+  });
+}
+
 int sim_wait_idle(unsigned timeout_milliseconds) {
   return Guarded(0, [&] { return midi::WaitIdle(timeout_milliseconds) ? 1 : 0; });
 }

@@ -5,6 +5,10 @@
 
 namespace qmsim::midi {
 
+// How long moving the manual clock on waits for the plug-in's threads to
+// handle what came due.
+constexpr unsigned kSettleBound = 10000;
+
 void Reset() {
   Machine& m = TheMachine();
   std::vector<std::shared_ptr<Port>> ports;
@@ -18,6 +22,10 @@ void Reset() {
     for (auto& devices : m.devices) devices.clear();
     m.delay_ms = 0;
     m.hold = false;
+    m.wire_rate = 0;
+    m.driver = SIM_DRIVER_QUEUED;
+    m.manual_clock = false;
+    m.manual_now = 0;
     m.listener = nullptr;
     m.listener_context = nullptr;
     for (auto& prepared : m.prepared) prepared.clear();
@@ -141,7 +149,10 @@ std::size_t SentMessage(unsigned device, std::size_t index, unsigned char* buf, 
 void ClearSent() {
   Machine& m = TheMachine();
   std::lock_guard<std::mutex> lock(m.mutex);
-  for (auto& device : m.devices[Index(Direction::kOutput)]) device.received.clear();
+  for (auto& device : m.devices[Index(Direction::kOutput)]) {
+    device.received.clear();
+    device.display.changes.clear();
+  }
 }
 
 void SetOutputListener(sim_output_listener listener, void* context) {
@@ -154,8 +165,81 @@ void SetOutputListener(sim_output_listener listener, void* context) {
 bool WaitIdle(unsigned timeout_milliseconds) {
   Machine& m = TheMachine();
   std::unique_lock<std::mutex> lock(m.mutex);
-  return m.changed.wait_for(lock, std::chrono::milliseconds(timeout_milliseconds),
-                            [&] { return OutputsIdle(m); });
+  return SettleOutputs(m, lock, timeout_milliseconds);
+}
+
+void SetWireRate(unsigned bytes_per_second) {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  m.wire_rate = bytes_per_second;
+  // A wire set up anew is free now.
+  for (auto& device : m.devices[Index(Direction::kOutput)]) device.wire_free = 0;
+}
+
+bool SetOutputDriver(int kind) {
+  if (kind < SIM_DRIVER_QUEUED || kind > SIM_DRIVER_DONE_EARLY) return false;
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  m.driver = kind;
+  return true;
+}
+
+void SetManualClock(bool on) {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  if (on == m.manual_clock) return;
+  // The clock goes on from where the other one stood.
+  const Micros now = Now(m);
+  m.manual_clock = on;
+  if (on) {
+    m.manual_now = now;
+  } else {
+    m.epoch = Clock::now() - std::chrono::microseconds(now);
+  }
+  for (auto& entry : m.handles) entry.second->wake.notify_one();
+}
+
+bool AdvanceClock(unsigned microseconds) {
+  Machine& m = TheMachine();
+  std::unique_lock<std::mutex> lock(m.mutex);
+  if (!m.manual_clock) return false;
+  m.manual_now += microseconds;
+  for (auto& entry : m.handles) entry.second->wake.notify_one();
+  return SettleOutputs(m, lock, kSettleBound);
+}
+
+uint64_t ClockMicros() {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  return Now(m);
+}
+
+std::size_t DisplayCells(unsigned device, char* cells) {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  auto& devices = m.devices[Index(Direction::kOutput)];
+  if (device >= devices.size()) return 0;
+  const Display& display = devices[device].display;
+  if (cells != nullptr) std::memcpy(cells, display.cells, Display::kCells);
+  return display.writes;
+}
+
+std::size_t DisplayChangeCount(unsigned device) {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  auto& devices = m.devices[Index(Direction::kOutput)];
+  return device < devices.size() ? devices[device].display.changes.size() : 0;
+}
+
+bool DisplayChange(unsigned device, std::size_t index, uint64_t* time, char* cells) {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  auto& devices = m.devices[Index(Direction::kOutput)];
+  if (device >= devices.size() || index >= devices[device].display.changes.size()) return false;
+  const Display::Change& change = devices[device].display.changes[index];
+  if (time != nullptr) *time = change.time;
+  if (cells != nullptr) std::memcpy(cells, change.cells, Display::kCells);
+  return true;
 }
 
 unsigned PreparedHeaders() {
