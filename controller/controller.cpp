@@ -89,6 +89,7 @@ int CMidiReceiveDlg::Attach() {
   }
 
   try {
+    m_midiOut.SetFootprints(&SurfaceFootprints());
     m_midiOut.Open(static_cast<UINT>(output));
     ClearDisplay();
     // From Start on, the surface's messages reach OnShortMsg on the input

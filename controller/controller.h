@@ -64,6 +64,9 @@ constexpr BYTE kPanMarkCell = 16;
 void SendDisplayCells(midi::CMIDIOutDevice& out, BYTE firstCell, const char* cells,
                       std::size_t count);
 void SendLamp(midi::CMIDIOutDevice& out, BYTE note, bool on);
+// What each message the controller sends sets on the surface, for the
+// output port to tell which waiting message a later one makes invisible.
+const midi::CFootprints& SurfaceFootprints();
 
 class CMidiReceiveDlg : public midi::CMIDIReceiver {
  public:

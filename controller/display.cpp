@@ -1,6 +1,8 @@
 // Everything the controller sends to the surface: display writes and lamps.
-// Every operation sends its complete message at once; nothing remembers what
-// the display shows.
+// Every operation hands its complete message to the output port at once;
+// nothing remembers what the display shows. While the wire does not keep up
+// the port holds messages back and leaves out writes nobody would see; the
+// footprints below tell it what each message sets.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -32,7 +34,41 @@ int MeterState(int32_t level, int threshold) {
   return 0;
 }
 
+// A display write sets its cells; a lamp's note-on sets that lamp. Any other
+// message is unknown to the surface's model and is never left out.
+class CSurfaceFootprints final : public midi::CFootprints {
+ public:
+  midi::CFootprint OfLong(const char* bytes, DWORD length) const override {
+    static constexpr unsigned char kHeader[] = {0xF0, 0x00, 0x01, 0x40, 0x10, 0x00};
+    midi::CFootprint footprint;
+    if (length < kFrameOverhead + 1 || length > kDisplayCells + kFrameOverhead ||
+        std::memcmp(bytes, kHeader, sizeof kHeader) != 0 ||
+        static_cast<unsigned char>(bytes[length - 1]) != 0xF7) {
+      return footprint;
+    }
+    const auto first = static_cast<unsigned char>(bytes[sizeof kHeader]);
+    const DWORD count = length - kFrameOverhead;
+    if (first + count > kDisplayCells) return footprint;
+    footprint.kind = midi::CFootprint::kCells;
+    footprint.first = first;
+    footprint.last = static_cast<WORD>(first + count - 1);
+    return footprint;
+  }
+
+  midi::CFootprint OfShort(DWORD packed) const override {
+    midi::CFootprint footprint;
+    if ((packed & 0xFF) != kNoteOn) return footprint;
+    footprint.kind = midi::CFootprint::kKey;
+    footprint.first = static_cast<WORD>((packed >> 8) & 0x7F);
+    return footprint;
+  }
+};
+
+const CSurfaceFootprints g_surfaceFootprints;
+
 }  // namespace
+
+const midi::CFootprints& SurfaceFootprints() { return g_surfaceFootprints; }
 
 void SendDisplayCells(midi::CMIDIOutDevice& out, BYTE firstCell, const char* cells,
                       std::size_t count) {

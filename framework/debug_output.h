@@ -21,6 +21,12 @@ constexpr char kDialogNotShown[] = "Couldn't show dialog %u (system error %lu)\n
 // %s: "input" or "output".
 constexpr char kPortCloseUnfinished[] =
     "Quillmote Midi %s port did not finish closing; its memory is kept\n";
+// %s: the system's error text.
+constexpr char kWaitingRefused[] =
+    "Quillmote Midi output port refused a waiting message (%s); it is dropped\n";
+// %u: how many.
+constexpr char kWaitingGivenUp[] =
+    "Quillmote Midi output port closed with %u messages still waiting; they are dropped\n";
 constexpr char kControllerKept[] =
     "Quillmote controller still handles a surface message; its memory is kept\n";
 // A system-exclusive message from the surface: its buffer, length and time

@@ -121,6 +121,16 @@ class CHeaderQueue {
     return m_size;
   }
 
+  // Entries the system has not finished with yet.
+  std::size_t Unfinished() const {
+    Locked lock(m_lock);
+    std::size_t count = 0;
+    for (const THeader* header = m_head; header != nullptr; header = header->m_next) {
+      if (!header->IsFinished()) ++count;
+    }
+    return count;
+  }
+
   // A spare header that holds at least `capacity` bytes, or null.
   THeader* TakeSpare(DWORD capacity) {
     Locked lock(m_lock);

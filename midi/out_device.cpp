@@ -5,7 +5,24 @@
 #include <cstring>
 #include <new>
 
+#include "framework/debug_output.h"
+
 namespace midi {
+
+namespace {
+
+class Locked {
+ public:
+  explicit Locked(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
+  ~Locked() { LeaveCriticalSection(&m_cs); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  CRITICAL_SECTION& m_cs;
+};
+
+}  // namespace
 
 CMIDIOutHeader* CMIDIOutHeader::Create(DWORD capacity) {
   capacity = std::max(capacity, kMinCapacity);
@@ -19,13 +36,16 @@ void CMIDIOutHeader::Destroy(CMIDIOutHeader* header) noexcept {
   ::operator delete(header);
 }
 
-void CMIDIOutHeader::Prepare(HMIDIOUT handle, const char* bytes, DWORD length) {
-  length = std::min(length, m_capacity);
-  if (length != 0) std::memcpy(Bytes(), bytes, length);
+void CMIDIOutHeader::Fill(const char* bytes, DWORD length) {
+  m_length = std::min(length, m_capacity);
+  if (m_length != 0) std::memcpy(Bytes(), bytes, m_length);
+}
+
+void CMIDIOutHeader::Prepare(HMIDIOUT handle) {
   m_handle = handle;
   m_header = MIDIHDR{};
   m_header.lpData = Bytes();
-  m_header.dwBufferLength = length;
+  m_header.dwBufferLength = m_length;
   m_header.dwFlags = 0;
   MMRESULT result = midiOutPrepareHeader(m_handle, &m_header, sizeof m_header);
   if (result != MMSYSERR_NOERROR) throw CMIDIOutException(result);
@@ -45,7 +65,10 @@ bool CMIDIOutHeader::IsFinished() const {
   return (std::atomic_ref<DWORD>(flags).load(std::memory_order_acquire) & MHDR_DONE) != 0;
 }
 
-CMIDIOutDevice::~CMIDIOutDevice() { Close(); }
+CMIDIOutDevice::~CMIDIOutDevice() {
+  Close();
+  DeleteCriticalSection(&m_sendLock);
+}
 
 void CMIDIOutDevice::Open(UINT deviceId) {
   Close();
@@ -61,6 +84,7 @@ void CMIDIOutDevice::Open(UINT deviceId) {
     throw CMIDIOutException(result);
   }
   m_thread->SetHandle(reinterpret_cast<UINT_PTR>(m_handle));
+  m_refusalSaid = false;
   m_state = Opened;
 }
 
@@ -76,7 +100,18 @@ void CMIDIOutDevice::Close() noexcept {
   // From here on only this thread gives headers back.
   const bool detached = m_thread->Detach(left(kDrainBound));
   auto allFinished = [this] { return m_queue.AllFinished(); };
-  if (!WaitUntil(allFinished, left(kDrainBound))) {
+  // What waits goes out as the system takes it. A send stuck in the driver
+  // holds the lock: then only the bound ends the wait.
+  auto drained = [this] {
+    if (!TryEnterCriticalSection(&m_sendLock)) return false;
+    m_queue.ReleaseFinished();
+    Pump();
+    const bool done = m_waiting.Empty() && m_queue.AllFinished();
+    LeaveCriticalSection(&m_sendLock);
+    return done;
+  };
+  if (!WaitUntil(drained, left(kDrainBound))) {
+    GiveUpWaiting();
     // Takes back what the device still holds (and sends note-offs).
     midiOutReset(m_handle);
     WaitUntil(allFinished, left(kResetBound));
@@ -107,16 +142,35 @@ void CMIDIOutDevice::Close() noexcept {
 }
 
 void CMIDIOutDevice::OnPortMessage(UINT, LPARAM, DWORD) {
-  // A done message only wakes the thread: the wake finds every header the
-  // system has marked done, those whose message was lost among them.
+  // Any message of the handle says the system may have finished something:
+  // each header it has marked done is given back, those whose message was
+  // lost among them, and what waits goes out.
+  OnPortWake();
 }
 
-void CMIDIOutDevice::OnPortWake() { m_queue.ReleaseFinished(); }
+void CMIDIOutDevice::OnPortWake() {
+  m_queue.ReleaseFinished();
+  Locked lock(m_sendLock);
+  Pump();
+}
+
+std::size_t CMIDIOutDevice::WaitingMessages() const {
+  Locked lock(m_sendLock);
+  return m_waiting.Size();
+}
 
 void CMIDIOutDevice::SendShortMsg(DWORD packed) {
   if (m_state.load() != Opened) return;
-  MMRESULT result = midiOutShortMsg(m_handle, packed);
-  if (result != MMSYSERR_NOERROR) throw CMIDIOutException(result);
+  Locked lock(m_sendLock);
+  Pump();
+  if (m_waiting.Empty()) {
+    SendShortNow(packed);
+    return;
+  }
+  CWaitingMessages::Entry entry;
+  entry.packed = packed;
+  entry.footprint = FootprintOf(packed);
+  Hold(entry);
 }
 
 void CMIDIOutDevice::SendLongMsg(const char* bytes, DWORD length) {
@@ -129,8 +183,31 @@ void CMIDIOutDevice::SendLongMsg(const char* bytes, DWORD length) {
       throw CMIDIOutMemFailure();
     }
   }
+  header->Fill(bytes, length);
+  Locked lock(m_sendLock);
+  Pump();
+  if (m_waiting.Empty() && m_queue.Unfinished() < kWritesInFlight) {
+    SendNow(header);
+    return;
+  }
+  CWaitingMessages::Entry entry;
+  entry.header = header;
+  entry.footprint = FootprintOf(*header);
+  Hold(entry);
+}
+
+void CMIDIOutDevice::Pump() {
+  while (!m_waiting.Empty()) {
+    const CWaitingMessages::Entry head = m_waiting.Front();
+    if (head.header != nullptr && m_queue.Unfinished() >= kWritesInFlight) return;
+    m_waiting.PopFront();
+    SendWaiting(head);
+  }
+}
+
+void CMIDIOutDevice::SendNow(CMIDIOutHeader* header) {
   try {
-    header->Prepare(m_handle, bytes, length);
+    header->Prepare(m_handle);
   } catch (...) {
     m_queue.GiveSpare(header);
     throw;
@@ -149,6 +226,61 @@ void CMIDIOutDevice::SendLongMsg(const char* bytes, DWORD length) {
     }
     throw;
   }
+}
+
+void CMIDIOutDevice::SendShortNow(DWORD packed) {
+  MMRESULT result = midiOutShortMsg(m_handle, packed);
+  if (result != MMSYSERR_NOERROR) throw CMIDIOutException(result);
+}
+
+void CMIDIOutDevice::Hold(const CWaitingMessages::Entry& entry) {
+  // Full only with messages nothing can leave out: the oldest goes on at
+  // once, as it would without holding.
+  if (m_waiting.Full()) {
+    const CWaitingMessages::Entry head = m_waiting.Front();
+    m_waiting.PopFront();
+    SendWaiting(head);
+  }
+  m_waiting.Add(entry, [this](const CWaitingMessages::Entry& left) { LeaveOut(left); });
+}
+
+void CMIDIOutDevice::SendWaiting(const CWaitingMessages::Entry& entry) noexcept {
+  try {
+    if (entry.header != nullptr) {
+      SendNow(entry.header);
+    } else {
+      SendShortNow(entry.packed);
+    }
+  } catch (const CMIDIOutException& e) {
+    // Nobody is there to take the failure: the message is gone, the port
+    // goes on, and a person reading the debugger output learns it once.
+    if (!m_refusalSaid) WriteDebugLine(debug_line::kWaitingRefused, e.what());
+    m_refusalSaid = true;
+  } catch (...) {
+  }
+}
+
+void CMIDIOutDevice::LeaveOut(const CWaitingMessages::Entry& entry) noexcept {
+  if (entry.header != nullptr) m_queue.GiveSpare(entry.header);
+}
+
+CFootprint CMIDIOutDevice::FootprintOf(const CMIDIOutHeader& header) const {
+  const CFootprints* footprints = m_footprints.load();
+  return footprints != nullptr ? footprints->OfLong(header.Data(), header.Length()) : CFootprint{};
+}
+
+CFootprint CMIDIOutDevice::FootprintOf(DWORD packed) const {
+  const CFootprints* footprints = m_footprints.load();
+  return footprints != nullptr ? footprints->OfShort(packed) : CFootprint{};
+}
+
+bool CMIDIOutDevice::GiveUpWaiting() noexcept {
+  if (!TryEnterCriticalSection(&m_sendLock)) return false;
+  const auto count = static_cast<unsigned>(m_waiting.Size());
+  m_waiting.Clear([this](const CWaitingMessages::Entry& left) { LeaveOut(left); });
+  LeaveCriticalSection(&m_sendLock);
+  if (count != 0) WriteDebugLine(debug_line::kWaitingGivenUp, count);
+  return true;
 }
 
 void CMIDIOutDevice::GetDevCaps(UINT deviceId, MIDIOUTCAPSA& caps) {

@@ -1,15 +1,18 @@
 // Long runs of the plug-in as a host and a surface use it: many open and
 // close cycles with input and notifications flowing, and a long stream of
-// display writes whose done notifications come in bursts and out of order.
+// display writes far faster than the system takes them, whose done
+// notifications come in bursts.
 // Both must end with no device, no header and no more heap blocks than they
 // started with.
 //
 // ctest runs a short form. QM_SOAK_CYCLES and QM_SOAK_WRITES set the long
 // one (scripts/soak.sh), and each test prints its figures.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -130,22 +133,32 @@ TEST_F(Soak, OpenCloseCyclesWithTrafficLeaveNothingBehind) {
               static_cast<long long>(live));
 }
 
-TEST_F(Soak, DisplayWritesWithDoneNotificationsInBurstsAndOutOfOrder) {
+TEST_F(Soak, DisplayWritesFasterThanTheSystemTakesThemShowTheLastState) {
   const uint64_t writes = Setting("QM_SOAK_WRITES", 50000);
   const HostServices services = m_host.Services();
   ASSERT_EQ(OpenController(&services), 1);
   Settle();
   sim_clear_sent();
 
+  // What the display must show at the end: every write applied in order.
+  // The track label (cells 20 to 29) and the time (29 to 39) share a cell.
+  char expected[40];
+  sim_display_cells(m_surface.output(), expected);
+  const auto put = [&expected](std::size_t first, const char* text, std::size_t width, bool right) {
+    const std::size_t length = std::min(std::strlen(text), width);
+    const std::size_t pad = width - length;
+    std::memset(expected + first, ' ', width);
+    std::memcpy(expected + first + (right ? pad : 0), text, length);
+  };
+
   // Completions are held and then released in bursts of changing size, by
-  // turns newest first and oldest first, so the port's worker meets done
-  // headers in any order and many at a time.
+  // turns newest first and oldest first, while the host writes the time and
+  // now and then the track label far faster than they go out.
   sim_hold_completions(1);
-  char text[16];
+  char text[32];
   uint64_t written = 0;
   uint64_t burst = 0;
   uint64_t received = 0;
-  unsigned mostHeld = 0;
   int64_t baseline = -1;
   uint32_t random = 12345;
   const auto start = std::chrono::steady_clock::now();
@@ -153,45 +166,69 @@ TEST_F(Soak, DisplayWritesWithDoneNotificationsInBurstsAndOutOfOrder) {
     random = random * 1103515245u + 12345u;
     const uint64_t size = 1 + (random >> 16) % 96;
     for (uint64_t i = 0; i < size && written < writes; ++i, ++written) {
+      if (written % 7 == 3) {
+        const auto value = static_cast<int>(written % 1000);
+        UpdateController(HostCode::kTrackChange, 1, value, 0);
+        std::snprintf(text, sizeof text, "2 (%d)", value);
+        put(20, text, 10, false);
+        put(0, "Bass", 10, false);
+        put(11, "-2.5", 5, false);
+        put(17, "R20", 3, false);
+        continue;
+      }
       std::snprintf(
           text, sizeof text, "%02u:%02u:%02u.%02u", static_cast<unsigned>(written / 360000 % 100),
           static_cast<unsigned>(written / 6000 % 60), static_cast<unsigned>(written / 100 % 60),
           static_cast<unsigned>(written % 100));
       UpdateController(HostCode::kTime, reinterpret_cast<HostArg>(text), 0, 0);
+      put(29, text, 11, true);
     }
-    const unsigned held = sim_pending_headers();
-    if (held > mostHeld) mostHeld = held;
-    // Each held write is a header the plug-in allocated: the count sees
-    // the plug-in's own blocks.
-    if (baseline >= 0 && held > 1) {
-      EXPECT_GT(soak::LiveBlocks(), baseline);
+    for (int round = 0; round < 4; ++round) {
+      sim_release_completions(m_surface.output(), 1 + (random >> 8) % 20, round % 2);
     }
-    // Part of the burst newest first, the rest oldest first.
-    sim_release_completions(m_surface.output(), held / 2, 1);
-    sim_release_completions(m_surface.output(), held, 0);
     received += sim_sent_count(m_surface.output());
     sim_clear_sent();
     if (++burst == 20) {
-      // Warmed up: from here on the count of blocks must not grow.
+      // Warmed up: from here on the count of blocks must not grow. The most
+      // writes that can wait at once wait now, behind a held one, so that
+      // the port has made every header it will keep.
+      for (int round = 0; round < 3; ++round, written += 2) {
+        UpdateController(HostCode::kTrackChange, 1, 999, 0);
+        UpdateController(HostCode::kTime, reinterpret_cast<HostArg>(text), 0, 0);
+      }
+      put(20, "2 (999)", 10, false);
+      put(29, text, 11, true);
+      sim_hold_completions(0);
       Settle();
+      received += sim_sent_count(m_surface.output());
+      sim_clear_sent();
       baseline = soak::LiveBlocks();
+      sim_hold_completions(1);
     }
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   sim_hold_completions(0);
   Settle();
+  received += sim_sent_count(m_surface.output());
+  // The surface's record of them is no block of the plug-in's.
+  sim_clear_sent();
   EXPECT_EQ(sim_pending_headers(), 0u);
   EXPECT_EQ(sim_prepared_headers(), 0u) << "headers outstanding after " << written << " writes";
-  EXPECT_EQ(received, written) << "every write reached the surface";
+  char shown[40];
+  sim_display_cells(m_surface.output(), shown);
+  EXPECT_EQ(std::string(shown, 40), std::string(expected, 40))
+      << "the surface shows what every write in order would leave";
+  EXPECT_GT(received, burst) << "each burst of completions let writes go out";
   if (baseline >= 0) {
     const int64_t live = LiveBlocksSettledTo(baseline);
     EXPECT_LE(live, baseline) << "heap blocks grew over " << written << " display writes";
     std::printf(
-        "soak: %llu display writes in %.1f s, up to %u done notifications per burst; live heap "
-        "blocks %lld after warming up, %lld at the end\n",
-        static_cast<unsigned long long>(written), seconds, mostHeld,
-        static_cast<long long>(baseline), static_cast<long long>(live));
+        "soak: %llu notifications in %.1f s, %llu messages reached the surface; live heap blocks "
+        "%lld after warming up, %lld at the end\n",
+        static_cast<unsigned long long>(written), seconds,
+        static_cast<unsigned long long>(received), static_cast<long long>(baseline),
+        static_cast<long long>(live));
   }
   CloseController();
   Settle();

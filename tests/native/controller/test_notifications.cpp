@@ -263,11 +263,35 @@ TEST_F(Notifications, UnknownCodesReturnTheirFirstArgument) {
 }
 
 TEST_F(Notifications, ARefusedSendStopsTheRefreshButNotTheNextNotification) {
+  // A driver that is done at once: every write goes to the system inside
+  // the host's call, and so does its refusal.
+  sim_set_output_driver(SIM_DRIVER_DONE_INLINE);
   sim_fail("midiOutLongMsg", MIDIERR_NOTREADY, 1, 1);  // the track name write
   EXPECT_THROW(Update(HostCode::kTrackChange, 2, 0), midi::CMIDIOutException);
   EXPECT_EQ(m_controller.CurrentTrack(), 2);
   EXPECT_EQ(Received(), std::vector<Bytes>{Lcd(20, "3 (0)     ")});
   EXPECT_EQ(Queries().size(), 1u);  // the name query, then nothing more
+  Update(HostCode::kRecordState, 1);
+  EXPECT_EQ(Received(), std::vector<Bytes>{Lamp(95, true)});
+}
+
+TEST_F(Notifications, AWaitingWriteTheSystemRefusesIsDroppedAndSaidOnce) {
+  // The label is still on its way when the other writes come: they wait,
+  // and go out from the port's thread, where the name is refused.
+  sim_hold_completions(1);
+  sim_fail("midiOutLongMsg", MIDIERR_NOTREADY, 1, 2);
+  Update(HostCode::kTrackChange, 2, 0);
+  EXPECT_EQ(Queries().size(), 6u);  // the refresh ran to its end
+  sim_hold_completions(0);
+  EXPECT_EQ(Received(), (std::vector<Bytes>{Lcd(20, "3 (0)     "), Lcd(17, "CTR"), Lamp(16, false),
+                                            Lamp(8, false), Lamp(0, false)}));
+  std::vector<std::string> refusals;
+  for (const std::string& line : m_surface.DebugLines()) {
+    if (line.find("refused a waiting message") != std::string::npos) refusals.push_back(line);
+  }
+  ASSERT_EQ(refusals.size(), 1u) << "the name and the volume were refused; said once";
+  EXPECT_NE(refusals[0].find("The port is transmitting data"), std::string::npos) << refusals[0];
+  // The port goes on.
   Update(HostCode::kRecordState, 1);
   EXPECT_EQ(Received(), std::vector<Bytes>{Lamp(95, true)});
 }

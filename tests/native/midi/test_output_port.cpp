@@ -187,16 +187,26 @@ TEST_F(OutputPort, ReleasesEveryDoneHeaderWhateverTheOrderOfCompletion) {
   CMIDIOutDevice port;
   port.Open(m_surface.output());
   const char bytes[] = {char(0xF0), 0, char(0xF7)};
-  for (int i = 0; i < 50; ++i) port.SendLongMsg(bytes, sizeof bytes);
-  EXPECT_EQ(sim_prepared_headers(), 50u);
-  // Newest first, in one burst: the thread finds them all by their flags.
-  EXPECT_EQ(sim_release_completions(m_surface.output(), 50, 1), 50u);
-  ASSERT_TRUE(sim_wait_idle(10000));
-  EXPECT_TRUE(test::WaitUntil([&] { return port.QueuedHeaders() == 0; }))
+  // Messages nothing can leave out: one goes to the system, a full list
+  // waits, and every one beyond it pushes the oldest waiting one on at once.
+  constexpr unsigned kInFlight = 50;
+  const unsigned sends = kInFlight + midi::CWaitingMessages::kCapacity;
+  for (unsigned i = 0; i < sends; ++i) port.SendLongMsg(bytes, sizeof bytes);
+  EXPECT_EQ(sim_prepared_headers(), kInFlight);
+  EXPECT_EQ(port.WaitingMessages(), midi::CWaitingMessages::kCapacity);
+  // Newest first, in one burst: the thread finds them all by their flags,
+  // and the next waiting message goes out.
+  EXPECT_EQ(sim_release_completions(m_surface.output(), kInFlight, 1), kInFlight);
+  EXPECT_TRUE(test::WaitUntil([&] { return port.QueuedHeaders() == 1; }))
       << port.QueuedHeaders() << " headers still queued";
-  EXPECT_EQ(sim_prepared_headers(), 0u);
+  EXPECT_EQ(sim_prepared_headers(), 1u);
+  EXPECT_EQ(port.WaitingMessages(), midi::CWaitingMessages::kCapacity - 1);
   sim_hold_completions(0);
+  ASSERT_TRUE(sim_wait_idle(10000));
+  EXPECT_EQ(port.WaitingMessages(), 0u);
+  EXPECT_EQ(m_surface.Received().size(), sends);
   port.Close();
+  EXPECT_EQ(sim_prepared_headers(), 0u);
 }
 
 TEST_F(OutputPort, ClosingWaitsForMessagesInFlight) {
