@@ -137,6 +137,8 @@ class CMidiReceiveDlg : public midi::CMIDIReceiver {
   bool NoSurface() const { return m_noSurface; }
   int32_t CurrentTrack() const { return m_currentTrack.load(); }
   double Volume() const { return m_volume.load(); }
+  // Messages for the surface waiting in the output port for the wire.
+  std::size_t WaitingMessages() const { return m_midiOut.WaitingMessages(); }
   int32_t UndoCommand() const { return m_undoCommand.load(); }
   int32_t RedoCommand() const { return m_redoCommand.load(); }
 
