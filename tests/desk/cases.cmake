@@ -4,7 +4,8 @@
 # (quillmote-desk --wine) against the same golden files.
 set(QM_DESK_CASES
   session controls bindings no_surface no_terminal
-  missing_plugin bad_line no_such_track wine_no_windows_build late_callbacks)
+  missing_plugin bad_line no_such_track wine_no_windows_build late_callbacks wire_rate
+  wire_rate_bad)
 
 # Under Wine, all but these:
 #   missing_plugin         its golden output is the native loader's (dlopen)

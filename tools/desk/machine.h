@@ -103,6 +103,9 @@ class Machine {
   // drivers do: every callback `milliseconds` late, the close calls not
   // waiting for it. Negative: the simulation's own prompt timing.
   void SetLateCallbacks(int milliseconds) { m_lateCallbacks = milliseconds; }
+  // From the next Install on, the surface's cable carries so many bytes a
+  // second (a DIN cable 3125); 0: as fast as the plug-in sends.
+  void SetWireRate(unsigned bytesPerSecond) { m_wireRate = bytesPerSecond; }
   // One short message from the surface, returning once the plug-in has
   // handled it. False when the input port dropped it (not started).
   virtual bool SendInput(uint32_t packed) = 0;
@@ -114,6 +117,7 @@ class Machine {
 
  protected:
   int m_lateCallbacks = -1;
+  unsigned m_wireRate = 0;
 };
 
 }  // namespace desk

@@ -38,7 +38,7 @@ constexpr int kScriptFailed = 3;  // a script line that could not run
 const char kUsage[] =
     "usage: quillmote-desk [--wine [--windows-build DIR]] [--plugin PATH]\n"
     "                      [--script FILE | --demo] [--no-surface]\n"
-    "                      [--late-callbacks MS]\n"
+    "                      [--late-callbacks MS] [--wire-rate BYTES_PER_SECOND]\n"
     "\n"
     "Runs the Quillmote plug-in with a simulated host and surface.\n"
     "  --plugin PATH   the plug-in library (default: the one built with the desk;\n"
@@ -57,6 +57,9 @@ const char kUsage[] =
     "  --late-callbacks MS  the simulated system calls back as real drivers do:\n"
     "                  every callback MS milliseconds (0 to 1000) late, and the\n"
     "                  close calls do not wait for it\n"
+    "  --wire-rate BYTES_PER_SECOND  the surface's cable carries this many bytes\n"
+    "                  a second (a MIDI DIN cable 3125; 100 to 1000000), so that\n"
+    "                  you see the surface keep up while you scroll\n"
     "Without --script or --demo, and with a terminal, the desk is interactive.\n";
 
 void Fail(const std::string& message) { std::cerr << "quillmote-desk: " << message << "\n"; }
@@ -112,6 +115,7 @@ int main(int argc, char** argv) {
   bool wine = false;
   bool windowsBuildGiven = false;
   int lateCallbacks = -1;
+  unsigned wireRate = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto value = [&](std::string* out) {
@@ -143,6 +147,17 @@ int main(int argc, char** argv) {
         return kBadUsage;
       }
       lateCallbacks = static_cast<int>(ms);
+    } else if (arg == "--wire-rate") {
+      std::string text;
+      if (!value(&text)) return kBadUsage;
+      char* end = nullptr;
+      const long rate = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || rate < 100 || rate > 1000000) {
+        Fail("--wire-rate takes bytes a second from 100 to 1000000 (a DIN cable: 3125), not \"" +
+             text + "\"");
+        return kBadUsage;
+      }
+      wireRate = static_cast<unsigned>(rate);
     } else if (arg == "--wine") {
       wine = true;
     } else if (arg == "--windows-build") {
@@ -218,6 +233,7 @@ int main(int argc, char** argv) {
   }
 
   machine->SetLateCallbacks(lateCallbacks);
+  machine->SetWireRate(wireRate);
   if (!interactive) return RunScript(*machine, scriptName, commands, withSurface);
   return desk::RunTerminal(*machine, withSurface);
 }

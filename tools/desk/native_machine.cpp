@@ -125,6 +125,7 @@ void NativeMachine::Install(bool withPorts, OutputListener listener) {
     m_input = sim_add_input(withPorts ? kPortName : kOtherPortName);
   }
   if (m_lateCallbacks >= 0) sim_set_late_callbacks(static_cast<unsigned>(m_lateCallbacks), 0);
+  sim_set_wire_rate(m_wireRate);
   {
     std::lock_guard<std::mutex> lock(m_debugMutex);
     m_debugSeen = 0;

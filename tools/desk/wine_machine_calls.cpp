@@ -152,7 +152,8 @@ void WineMachine::Install(bool withPorts, OutputListener listener) {
     m_listener = std::move(listener);
   }
   std::string request = withPorts ? "machine 1" : "machine 0";
-  if (m_lateCallbacks >= 0) request += " " + std::to_string(m_lateCallbacks);
+  if (m_lateCallbacks >= 0 || m_wireRate != 0) request += " " + std::to_string(m_lateCallbacks);
+  if (m_wireRate != 0) request += " " + std::to_string(m_wireRate);
   Request(request, nullptr);
 }
 

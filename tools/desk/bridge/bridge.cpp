@@ -183,18 +183,22 @@ std::string Handle(Plugin& plugin, const std::string& line, std::size_t* debugSe
   std::string verb;
   in >> verb;
   if (verb == "machine") {
-    // machine WITH_PORTS [LATENESS]: a lateness in milliseconds turns on
-    // real-driver timing.
+    // machine WITH_PORTS [LATENESS [WIRE_RATE]]: a lateness in milliseconds
+    // (not negative) turns on real-driver timing, a wire rate in bytes a
+    // second the cable's pace.
     int withPorts = 1;
     int lateness = -1;
+    unsigned wireRate = 0;
     in >> withPorts;
     if (!(in >> lateness)) lateness = -1;
+    if (!(in >> wireRate)) wireRate = 0;
     sim_set_output_listener(nullptr, nullptr);
     sim_reset();
     *debugSeen = 0;
     sim_add_output(withPorts ? kPortName : kOtherPortName);
     sim_add_input(withPorts ? kPortName : kOtherPortName);
     if (lateness >= 0) sim_set_late_callbacks(static_cast<unsigned>(lateness), 0);
+    sim_set_wire_rate(wireRate);
     sim_set_output_listener(&OnOutput, nullptr);
     return "ok";
   }
