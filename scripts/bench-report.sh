@@ -8,6 +8,11 @@
 #
 # Times are the mean CPU time of one call on this machine; "allocs" are the
 # heap allocations per call made by the plug-in's own code.
+#
+# Then the display's lag on a DIN cable, the plug-in against a sender that
+# sends every message at once, on the simulated system's clock (the same
+# figures on every machine), and its plot over 10 s of scrolling, written to
+# docs/display-lag.svg.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -15,7 +20,7 @@ build=$root/build-bench
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_BENCH=ON \
   -DQM_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target quillmote_bench >/dev/null
+cmake --build "$build" -j "$(nproc)" --target quillmote_bench quillmote_display_lag >/dev/null
 
 csv=$("$build/bench/quillmote_bench" --benchmark_format=csv --benchmark_min_time=0.2 "$@" \
   2>/dev/null)
@@ -94,3 +99,9 @@ echo "$csv" | awk -F, '
     if (label == "") label = name
     printf "%-34s %12s %7s  %-22s %s\n", label, time, a, b, w
   }'
+
+echo
+"$build/bench/quillmote_display_lag" --series "$build/display-lag.csv"
+scripts/plot-lag.sh "$build/display-lag.csv" >"$root/docs/display-lag.svg"
+echo
+echo "The lag over 10 s of scrolling: docs/display-lag.svg"
