@@ -175,6 +175,10 @@ void CMIDIOutDevice::SendShortMsg(DWORD packed) {
 
 void CMIDIOutDevice::SendLongMsg(const char* bytes, DWORD length) {
   if (m_state.load() != Opened) return;
+  // What the system has finished with is reused now, not only once the
+  // port's thread comes round to it: a host that writes faster than that
+  // thread is scheduled needs no more headers for it.
+  m_queue.ReleaseFinished();
   CMIDIOutHeader* header = m_queue.TakeSpare(length);
   if (header == nullptr) {
     try {

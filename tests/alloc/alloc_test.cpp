@@ -122,6 +122,28 @@ TEST_F(Allocations, ABacklogOfWritesNobodyWouldSeeAllocatesNoMoreThanThreeHeader
   Drain();
 }
 
+TEST_F(Allocations, MeterWritesFasterThanTheWireAllocateNothingOnceWarm) {
+  // As fast as a host can give them, with the done notifications coming in
+  // bursts of twenty: more writes than the port keeps headers for are
+  // handed over, and each one is left out or goes out on a header already
+  // made.
+  Drain();
+  sim_hold_completions(1);
+  const double first = 0.5;
+  const double second = 0.25;
+  const auto meter = [&](int n) {
+    m_controller->OnHostUpdate(HostCode::kLevels, reinterpret_cast<HostArg>(&first),
+                               reinterpret_cast<HostArg>(&second), 0);
+    if (n % 20 == 19) sim_release_completions(0, 20, 0);
+  };
+  for (int n = 0; n < 500; ++n) meter(n);
+  alloc::Scope scope;
+  for (int n = 0; n < 10000; ++n) meter(n);
+  EXPECT_EQ(scope.Made(), 0u);
+  sim_hold_completions(0);
+  Drain();
+}
+
 TEST_F(Allocations, ATrackChangeAllocatesNothingOnceThePortIsWarm) {
   // Label, name, volume and pan are written; the three flag lamps are
   // short messages. Held, the first one leaves the port four headers.
