@@ -229,7 +229,11 @@ SIMCTL_API int sim_wait_idle(unsigned timeout_milliseconds);
 SIMCTL_API void sim_set_wire_rate(unsigned bytes_per_second);
 
 /* How the output driver reports a long message done (sim_reset: queued):
-   SIM_DRIVER_QUEUED       on the system thread, once the bytes are out;
+   SIM_DRIVER_QUEUED       on the system thread, once the bytes are out; with
+                           no completion delay, no wire rate and no late
+                           callbacks (nothing to wait for) the bytes are read
+                           and MHDR_DONE set before midiOutLongMsg returns,
+                           and MOM_DONE follows on the system thread;
    SIM_DRIVER_DONE_INLINE  inside midiOutLongMsg: done flag set and MOM_DONE
                            posted (to a CALLBACK_THREAD thread) before the
                            call returns; the bytes still take their wire time;

@@ -284,6 +284,14 @@ MMRESULT LongMsg(uintptr_t handle, MIDIHDR* header, UINT size) {
       Post(*port, Completion(std::move(message), now + m.delay_ms * Micros{1000}));
       break;
     default:
+      // With nothing to wait for (no delay, no wire, no real-driver timing)
+      // the bytes are taken and the header done before the call returns;
+      // MOM_DONE follows on the system thread.
+      if (m.delay_ms == 0 && m.wire_rate == 0 && !m.late) {
+        CompleteLongMessage(m, *port, *message);
+        Post(*port, Completion(std::move(message), now));
+        break;
+      }
       Post(*port,
            Completion(std::move(message), std::max(now + m.delay_ms * Micros{1000}, wire_end)));
       break;

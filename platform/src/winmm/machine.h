@@ -267,6 +267,9 @@ void Receive(Machine& m, Device& device, Port& port, Bytes bytes, Micros wire_en
 // thread to a CALLBACK_THREAD thread; a callback function gets it on the
 // system thread).
 void CompleteInline(Machine& m, Port& port, std::shared_ptr<LongMessage> message);
+// Reads a long message's bytes into its place in the order and sets its
+// done flag (its MOM_DONE is the caller's business).
+void CompleteLongMessage(Machine& m, Port& port, LongMessage& message);
 Slot* FindSlot(Device& device, uint64_t sequence);
 // The wire bytes of a packed short message, as a driver would send them.
 Bytes ShortBytes(Port& port, DWORD message);
