@@ -8,6 +8,26 @@
 
 namespace test {
 
+#ifndef _WIN32
+namespace {
+
+// A test program ends only once the threads it started have ended: a port's
+// own thread outlives its port by up to two seconds by design, and one still
+// running while the program's statics are torn down runs into them. (Windows
+// ends every other thread in ExitProcess; a Linux program's exit does not.)
+class ThreadsEnd final : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    WaitUntil([] { return sim_live_threads() == 0; }, std::chrono::seconds(5));
+  }
+};
+
+[[maybe_unused]] ::testing::Environment* const g_threadsEnd =
+    ::testing::AddGlobalTestEnvironment(new ThreadsEnd);
+
+}  // namespace
+#endif
+
 SimSurface::SimSurface(bool withSurface) {
   sim_reset();
   if (withSurface) {
