@@ -15,6 +15,18 @@
 
 namespace midi {
 
+// Holds a critical section for as long as it lives.
+class CLocked {
+ public:
+  explicit CLocked(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
+  ~CLocked() { LeaveCriticalSection(&m_cs); }
+  CLocked(const CLocked&) = delete;
+  CLocked& operator=(const CLocked&) = delete;
+
+ private:
+  CRITICAL_SECTION& m_cs;
+};
+
 // THeader has a `THeader* m_next` the queue may use, Release() (give it back
 // to the system; false when the system refuses), IsFinished() (the system
 // is done with it, its callback included), Capacity() (bytes it can hold)
@@ -36,7 +48,7 @@ class CHeaderQueue {
   CHeaderQueue& operator=(const CHeaderQueue&) = delete;
 
   void PushBack(THeader* header) {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     header->m_next = nullptr;
     if (m_tail != nullptr) {
       m_tail->m_next = header;
@@ -49,7 +61,7 @@ class CHeaderQueue {
 
   // Removes the entry without releasing it; the caller owns it again.
   bool Remove(THeader* header) {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     return Unlink(header);
   }
 
@@ -59,7 +71,7 @@ class CHeaderQueue {
   // won't take back stays queued and is offered again next time; freeing it
   // would leave the system a header it still counts as prepared.
   void ReleaseFinished() {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     THeader* previous = nullptr;
     for (THeader* header = m_head; header != nullptr;) {
       THeader* next = header->m_next;
@@ -78,7 +90,7 @@ class CHeaderQueue {
   // Releases every entry; those the system refuses are freed all the same.
   // Only for when the system can no longer touch them.
   void ReleaseAll() {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     while (m_head != nullptr) {
       THeader* header = m_head;
       Unlink(header);
@@ -90,7 +102,7 @@ class CHeaderQueue {
   // Frees every entry without asking the system: for once the handle is
   // closed and none of its callbacks can come any more.
   void Discard() {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     while (m_head != nullptr) {
       THeader* header = m_head;
       Unlink(header);
@@ -102,14 +114,14 @@ class CHeaderQueue {
   // may still reach: losing their memory is better than freeing it under
   // the system. (The list runs through them, so its head keeps them all.)
   void Abandon() {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     if (m_head != nullptr) KeepForLateCallbacks(m_head);
     m_head = m_tail = nullptr;
     m_size = 0;
   }
 
   bool AllFinished() const {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     for (const THeader* header = m_head; header != nullptr; header = header->m_next) {
       if (!header->IsFinished()) return false;
     }
@@ -117,13 +129,13 @@ class CHeaderQueue {
   }
 
   std::size_t Size() const {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     return m_size;
   }
 
   // Entries the system has not finished with yet.
   std::size_t Unfinished() const {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     std::size_t count = 0;
     for (const THeader* header = m_head; header != nullptr; header = header->m_next) {
       if (!header->IsFinished()) ++count;
@@ -133,7 +145,7 @@ class CHeaderQueue {
 
   // A spare header that holds at least `capacity` bytes, or null.
   THeader* TakeSpare(DWORD capacity) {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     THeader** link = &m_spares;
     for (THeader* header = m_spares; header != nullptr; header = header->m_next) {
       if (header->Capacity() >= capacity) {
@@ -149,27 +161,16 @@ class CHeaderQueue {
 
   // Takes back a header that was never handed to the system.
   void GiveSpare(THeader* header) {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     KeepOrDestroy(header);
   }
 
   std::size_t Spares() const {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     return m_spareCount;
   }
 
  private:
-  class Locked {
-   public:
-    explicit Locked(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-    ~Locked() { LeaveCriticalSection(&m_cs); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-   private:
-    CRITICAL_SECTION& m_cs;
-  };
-
   bool Unlink(THeader* header) {
     THeader* previous = nullptr;
     for (THeader* entry = m_head; entry != nullptr; previous = entry, entry = entry->m_next) {
@@ -194,7 +195,7 @@ class CHeaderQueue {
   }
 
   void FreeSpares() {
-    Locked lock(m_lock);
+    CLocked lock(m_lock);
     while (m_spares != nullptr) {
       THeader* header = m_spares;
       m_spares = header->m_next;

@@ -9,21 +9,6 @@
 
 namespace midi {
 
-namespace {
-
-class Locked {
- public:
-  explicit Locked(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-  ~Locked() { LeaveCriticalSection(&m_cs); }
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
-
- private:
-  CRITICAL_SECTION& m_cs;
-};
-
-}  // namespace
-
 CMIDIOutHeader* CMIDIOutHeader::Create(DWORD capacity) {
   capacity = std::max(capacity, kMinCapacity);
   void* block = ::operator new(sizeof(CMIDIOutHeader) + capacity);
@@ -150,18 +135,18 @@ void CMIDIOutDevice::OnPortMessage(UINT, LPARAM, DWORD) {
 
 void CMIDIOutDevice::OnPortWake() {
   m_queue.ReleaseFinished();
-  Locked lock(m_sendLock);
+  CLocked lock(m_sendLock);
   Pump();
 }
 
 std::size_t CMIDIOutDevice::WaitingMessages() const {
-  Locked lock(m_sendLock);
+  CLocked lock(m_sendLock);
   return m_waiting.Size();
 }
 
 void CMIDIOutDevice::SendShortMsg(DWORD packed) {
   if (m_state.load() != Opened) return;
-  Locked lock(m_sendLock);
+  CLocked lock(m_sendLock);
   Pump();
   if (m_waiting.Empty()) {
     SendShortNow(packed);
@@ -188,7 +173,7 @@ void CMIDIOutDevice::SendLongMsg(const char* bytes, DWORD length) {
     }
   }
   header->Fill(bytes, length);
-  Locked lock(m_sendLock);
+  CLocked lock(m_sendLock);
   Pump();
   if (m_waiting.Empty() && m_queue.Unfinished() < kWritesInFlight) {
     SendNow(header);
