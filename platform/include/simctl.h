@@ -55,6 +55,11 @@ SIMCTL_API int sim_set_device_taken(int direction, unsigned device, int taken);
 /* Delay in milliseconds between midiOutLongMsg and the system reading the
    header's bytes, setting MHDR_DONE and sending MOM_DONE. */
 SIMCTL_API void sim_set_completion_delay(unsigned milliseconds);
+/* Delay in milliseconds between a surface message reaching the driver and
+   the system thread taking it from the driver's ring to deliver it: with
+   SIM_LATE_DRAIN_AFTER_CLOSE, what the surface sent just before a close
+   then reaches the application after the close returned. */
+SIMCTL_API void sim_set_input_delay(unsigned milliseconds);
 
 /* When nonzero, completion of long messages is held back until released with
    sim_release_completions(); lets tests control done notifications exactly.
@@ -105,6 +110,10 @@ SIMCTL_API int sim_wait_callbacks_done(unsigned timeout_milliseconds);
    would have called was no longer loaded: a module unloaded while a handle
    it opened still had callbacks to come. */
 SIMCTL_API unsigned sim_stray_callbacks(void);
+/* Notifications that handles' system threads gave (or dropped as stray)
+   after the handle's close call had returned without waiting for them, in
+   late mode, since the last reset. */
+SIMCTL_API unsigned sim_callbacks_after_close(void);
 /* Thread messages of handles opened with CALLBACK_THREAD that the system
    refused to queue, since the last reset: the thread had no message queue
    (it never asked for one, or it has ended) or its queue was full. Such a

@@ -92,6 +92,22 @@ TEST_F(DrainAfterCloseTest, WithoutACloseNotificationTheInputStillDrains) {
   EXPECT_EQ((std::vector<UINT>{MIM_OPEN, MIM_DATA, MIM_DATA}), recorder_.Messages());
 }
 
+TEST_F(DrainAfterCloseTest, InputWaitingInTheRingComesWhenTheClockReachesItAfterTheClose) {
+  sim_set_manual_clock(1);
+  sim_set_input_delay(2);
+  sim_set_late_callbacks(0, SIM_LATE_DRAIN_AFTER_CLOSE);
+  ASSERT_EQ(1, sim_send_input(device_, kSecond, 1, 0));
+  ASSERT_EQ(1, sim_advance_clock(1999));
+  EXPECT_EQ((std::vector<UINT>{MIM_OPEN}), recorder_.Messages()) << "delivered before its time";
+  ASSERT_EQ(MMSYSERR_NOERROR, midiInClose(in_));
+  EXPECT_EQ(0u, sim_callbacks_after_close());
+  // The closed handle's thread still looks at the clock.
+  ASSERT_EQ(1, sim_advance_clock(1));
+  ASSERT_EQ(1, sim_wait_callbacks_done(kDeadlockMs));
+  EXPECT_EQ((std::vector<UINT>{MIM_OPEN, MIM_CLOSE, MIM_DATA}), recorder_.Messages());
+  EXPECT_EQ(1u, sim_callbacks_after_close());
+}
+
 // One of the calls that wait for a callback in progress, on a handle whose
 // callback is held by the next notification to come.
 struct WaitingCall {

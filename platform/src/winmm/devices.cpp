@@ -152,6 +152,8 @@ MMRESULT Close(Direction direction, uintptr_t handle) {
       // A real driver does not make the close wait for a callback it has
       // begun on its own thread.
       wait_for_thread = false;
+      port->closed_early = true;
+      m.closed_early.push_back(port);
       if (m.late_flags & SIM_LATE_DRAIN_AFTER_CLOSE) {
         // Delivered on the caller's thread at once; the driver's thread
         // goes on to deliver what it had received, after the notice.

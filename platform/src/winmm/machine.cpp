@@ -270,7 +270,10 @@ void RunPort(std::shared_ptr<Port> port) {
       continue;
     }
     const Task& next = port->tasks.front();
-    if (next.kind == Task::kComplete && next.long_message->state == LongMessage::kQueued) {
+    const bool waits =
+        next.kind == Task::kInputData ||
+        (next.kind == Task::kComplete && next.long_message->state == LongMessage::kQueued);
+    if (waits) {
       const Micros due = next.due;
       if (Now(m) < due) {
         if (m.manual_clock) {
@@ -297,8 +300,10 @@ void RunPort(std::shared_ptr<Port> port) {
         !CodeIsLoaded(port->callback)) {
       lock.lock();
       ++m.stray_callbacks;
+      if (port->closed_early) ++m.callbacks_after_close;
     } else if (call.kind == Call::kCallback) {
       lock.lock();
+      if (port->closed_early) ++m.callbacks_after_close;
       port->in_callback = true;
       ++port->callbacks_begun;
       lock.unlock();
@@ -350,6 +355,18 @@ void WaitOutCallback(Machine& m, std::unique_lock<std::mutex>& lock, const Port&
 }
 
 // A callback that closes its own handle cannot wait for its own thread.
+void WakeAllPorts(Machine& m) {
+  for (auto& entry : m.handles) entry.second->wake.notify_one();
+  auto& closed = m.closed_early;
+  closed.erase(std::remove_if(closed.begin(), closed.end(),
+                              [](const std::weak_ptr<Port>& weak) {
+                                const std::shared_ptr<Port> port = weak.lock();
+                                if (port) port->wake.notify_one();
+                                return !port;
+                              }),
+               closed.end());
+}
+
 void JoinOrDetach(Port& port) {
   if (OnThreadOf(port)) {
     port.thread.detach();

@@ -124,7 +124,10 @@ struct Port {
   // Everything below is guarded by the machine's mutex.
   std::condition_variable wake;
   std::deque<Task> tasks;
-  bool closing = false;    // the thread ends once its tasks are done
+  bool closing = false;  // the thread ends once its tasks are done
+  // The close call has given its notification (or returned) without
+  // waiting for this thread: what the thread still delivers comes after.
+  bool closed_early = false;
   bool discarded = false;  // removed by a machine reset: the device is gone
   bool busy = false;       // the thread is running a task outside the lock
   // ... and is inside the application's callback (or posting its message),
@@ -187,9 +190,15 @@ struct Machine {
   std::condition_variable changed;
   std::deque<Device> devices[2];  // by Direction; a deque keeps references valid
   std::map<uintptr_t, std::shared_ptr<Port>> handles;
+  // Closed handles whose threads still deliver (late mode): a move of the
+  // clock must reach them too.
+  std::vector<std::weak_ptr<Port>> closed_early;
   // Handle values are never reused, so a stale handle can't hit a new port.
   uintptr_t next_handle = 0x1000;
   unsigned delay_ms = 0;
+  // How long a surface message waits in the driver's ring before its
+  // thread takes it (sim_set_input_delay).
+  unsigned input_delay_ms = 0;
   bool hold = false;
   // The wire's bytes a second (0: no wire model), the kind of driver, and
   // the manual clock.
@@ -216,10 +225,16 @@ struct Machine {
   // them, and callbacks dropped because their code was gone.
   unsigned live_threads = 0;
   unsigned stray_callbacks = 0;
+  // Notifications a handle's thread gave after the close had returned.
+  unsigned callbacks_after_close = 0;
   // Thread messages the system refused to queue. Atomic: counted where the
   // post is made, outside the lock.
   std::atomic<unsigned> lost_thread_messages{0};
 };
+
+// Wakes every open handle's thread and those of closed handles still
+// delivering, so that they look at the clock again. Under the lock.
+void WakeAllPorts(Machine& m);
 
 // What a task calls once the machine's lock is released.
 struct Call {

@@ -43,6 +43,10 @@ void sim_set_completion_delay(unsigned milliseconds) {
   Guarded([&] { midi::SetCompletionDelay(milliseconds); });
 }
 
+void sim_set_input_delay(unsigned milliseconds) {
+  Guarded([&] { midi::SetInputDelay(milliseconds); });
+}
+
 void sim_set_late_callbacks(unsigned lateness_milliseconds, int flags) {
   Guarded([&] { midi::SetLateCallbacks(true, lateness_milliseconds, flags); });
 }
@@ -57,6 +61,10 @@ int sim_wait_callbacks_done(unsigned timeout_milliseconds) {
 
 unsigned sim_stray_callbacks(void) {
   return Guarded(0u, [] { return midi::StrayCallbacks(); });
+}
+
+unsigned sim_callbacks_after_close(void) {
+  return Guarded(0u, [] { return midi::CallbacksAfterClose(); });
 }
 
 unsigned sim_lost_thread_messages(void) {

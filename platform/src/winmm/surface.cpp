@@ -21,11 +21,13 @@ void Reset() {
     m.handles.clear();
     for (auto& devices : m.devices) devices.clear();
     m.delay_ms = 0;
+    m.input_delay_ms = 0;
     m.hold = false;
     m.wire_rate = 0;
     m.driver = SIM_DRIVER_QUEUED;
     m.manual_clock = false;
     m.manual_now = 0;
+    WakeAllPorts(m);
     m.listener = nullptr;
     m.listener_context = nullptr;
     for (auto& prepared : m.prepared) prepared.clear();
@@ -43,6 +45,7 @@ void Reset() {
   m.changed.wait_for(lock, std::chrono::seconds(10),
                      [&] { return m.live_threads <= (OnSystemThread() ? 1u : 0u); });
   m.stray_callbacks = 0;
+  m.callbacks_after_close = 0;
   m.lost_thread_messages = 0;
 }
 
@@ -70,6 +73,12 @@ unsigned StrayCallbacks() {
   Machine& m = TheMachine();
   std::lock_guard<std::mutex> lock(m.mutex);
   return m.stray_callbacks;
+}
+
+unsigned CallbacksAfterClose() {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  return m.callbacks_after_close;
 }
 
 unsigned LostThreadMessages() { return TheMachine().lost_thread_messages.load(); }
@@ -100,6 +109,12 @@ void SetCompletionDelay(unsigned milliseconds) {
   Machine& m = TheMachine();
   std::lock_guard<std::mutex> lock(m.mutex);
   m.delay_ms = milliseconds;
+}
+
+void SetInputDelay(unsigned milliseconds) {
+  Machine& m = TheMachine();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  m.input_delay_ms = milliseconds;
 }
 
 void HoldCompletions(bool hold) {
@@ -196,7 +211,7 @@ void SetManualClock(bool on) {
   } else {
     m.epoch = Clock::now() - std::chrono::microseconds(now);
   }
-  for (auto& entry : m.handles) entry.second->wake.notify_one();
+  WakeAllPorts(m);
 }
 
 bool AdvanceClock(unsigned microseconds) {
@@ -204,7 +219,7 @@ bool AdvanceClock(unsigned microseconds) {
   std::unique_lock<std::mutex> lock(m.mutex);
   if (!m.manual_clock) return false;
   m.manual_now += microseconds;
-  for (auto& entry : m.handles) entry.second->wake.notify_one();
+  WakeAllPorts(m);
   return SettleOutputs(m, lock, kSettleBound);
 }
 
@@ -286,6 +301,7 @@ int SendInput(unsigned device, unsigned packed, unsigned timestamp, bool wait) {
   task.kind = Task::kInputData;
   task.param1 = packed;
   task.param2 = timestamp;
+  task.due = Now(m) + m.input_delay_ms * Micros{1000};
   return PostAndWait(m, lock, *port, std::move(task), wait) ? 1 : 0;
 }
 
