@@ -72,13 +72,13 @@ void InChild(Body body) {
       ::testing::ExitedWithCode(0), "");
 }
 
-class LateClose : public ::testing::TestWithParam<unsigned> {
+class ClosingHost : public ::testing::Test {
  protected:
-  LateClose() {
+  ClosingHost() {
     m_host.SetCommands({"Undo (1)", "Redo"});
     m_host.SetName(0, "Bass");
   }
-  ~LateClose() override {
+  ~ClosingHost() override {
     sim_wait_callbacks_done(kDeadlockMilliseconds);
     NoThreadLeft();
   }
@@ -101,6 +101,8 @@ class LateClose : public ::testing::TestWithParam<unsigned> {
   SimSurface m_surface;
   FakeHost m_host;
 };
+
+class LateClose : public ClosingHost, public ::testing::WithParamInterface<unsigned> {};
 
 TEST_P(LateClose, NoHostCallAfterCloseAndTheLibraryLeavesWithItsLastThread) {
   // Late notifications, and a driver that drains its ring of received input
@@ -161,6 +163,48 @@ INSTANTIATE_TEST_SUITE_P(Lateness, LateClose, ::testing::Values(0u, 1u, 5u, 40u)
                          [](const ::testing::TestParamInfo<unsigned>& info) {
                            return std::to_string(info.param) + "ms";
                          });
+
+// Presses that were still in the driver's ring when the host closed reach
+// the system's delivery only after CloseController returned and the library
+// was unloaded: while the input port's thread still waits out its idle time,
+// and once it has left. On the simulated clock, so the presses surely come
+// after the close however busy the machine is.
+using DrainedInput = ClosingHost;
+
+TEST_F(DrainedInput, PressesDeliveredAfterTheCloseReachNoUnloadedCodeAndNoHost) {
+  const HostServices services = m_host.Services();
+  for (bool threadsLeftFirst : {false, true}) {
+    SCOPED_TRACE(threadsLeftFirst ? "after the threads left" : "while the threads wait");
+    const unsigned afterCloseBefore = sim_callbacks_after_close();
+    {
+      PluginLibrary plugin;
+      ASSERT_TRUE(plugin.Loaded()) << dlerror();
+      ASSERT_EQ(plugin.Open(&services), 1);
+      sim_set_manual_clock(1);
+      sim_set_input_delay(1);
+      sim_set_late_callbacks(0, SIM_LATE_DRAIN_AFTER_CLOSE);
+      for (unsigned packed : {kPlayPressed, kLoopPressed, kPlayReleased}) {
+        ASSERT_EQ(sim_send_input(m_surface.input(), packed, 0, 0), 1);
+      }
+      plugin.Close();
+    }
+    const std::size_t callsAtClose = m_host.Calls().size();
+    if (threadsLeftFirst) {
+      EXPECT_TRUE(UnmappedInTime()) << "the library stayed mapped";
+    }
+    ASSERT_EQ(sim_advance_clock(1000), 1);
+    ASSERT_EQ(sim_wait_callbacks_done(kDeadlockMilliseconds), 1);
+    EXPECT_EQ(sim_callbacks_after_close() - afterCloseBefore, 3u)
+        << "the presses did not come after the close";
+    EXPECT_EQ(sim_stray_callbacks(), 0u) << "the system found the plug-in's code unloaded";
+    EXPECT_EQ(m_host.Calls().size(), callsAtClose) << "host called after CloseController";
+    EXPECT_TRUE(NoThreadLeft()) << sim_live_threads() << " threads left";
+    EXPECT_TRUE(UnmappedInTime()) << "the library stayed mapped";
+    sim_end_late_callbacks();
+    sim_set_input_delay(0);
+    sim_set_manual_clock(0);
+  }
+}
 
 // A host whose DoAction the test controls, to play a surface message that is
 // still being handled as the host closes.
