@@ -81,6 +81,45 @@ TEST_F(LateClose, FreeLibraryAtOnceWithWritesAndInputOnTheirWay) {
   }
 }
 
+TEST_F(LateClose, PressesDrainedAfterTheCloseNotificationFindTheDllGoneHarmlessly) {
+  // A driver that drains its ring of received input after the close
+  // notification it gave inside midiInClose. The presses wait in the ring on
+  // the simulated clock until after FreeLibrary, so they surely come late.
+  const HostServices services = m_host.Services();
+  for (bool threadsLeftFirst : {false, true}) {
+    SCOPED_TRACE(threadsLeftFirst ? "after the threads left" : "while the threads wait");
+    const unsigned afterCloseBefore = sim_callbacks_after_close();
+    HMODULE module = LoadLibraryA(QM_PLUGIN_FILE);
+    ASSERT_NE(module, nullptr) << "cannot load " QM_PLUGIN_FILE;
+    auto open = Export<int(__cdecl*)(const HostServices*)>(module, "OpenController");
+    auto close = Export<void(__cdecl*)()>(module, "CloseController");
+    ASSERT_TRUE(open != nullptr && close != nullptr);
+    ASSERT_EQ(open(&services), 1);
+    sim_set_manual_clock(1);
+    sim_set_input_delay(1);
+    sim_set_late_callbacks(0, SIM_LATE_DRAIN_AFTER_CLOSE);
+    for (unsigned packed : {0x7F5E90u, 0x7F5690u, 0x005E90u}) {
+      ASSERT_EQ(sim_send_input(m_surface.input(), packed, 0, 0), 1);
+    }
+    close();
+    const std::size_t callsAtClose = m_host.Calls().size();
+    ASSERT_TRUE(FreeLibrary(module));
+    if (threadsLeftFirst) {
+      ASSERT_TRUE(test::WaitUntil([] { return GetModuleHandleA(QM_PLUGIN_FILE) == nullptr; }));
+    }
+    ASSERT_EQ(sim_advance_clock(1000), 1);
+    ASSERT_EQ(sim_wait_callbacks_done(kDeadlockMilliseconds), 1);
+    EXPECT_EQ(sim_callbacks_after_close() - afterCloseBefore, 3u);
+    EXPECT_EQ(sim_stray_callbacks(), 0u);
+    EXPECT_EQ(m_host.Calls().size(), callsAtClose) << "host called after CloseController";
+    EXPECT_TRUE(test::WaitUntil([] { return GetModuleHandleA(QM_PLUGIN_FILE) == nullptr; }))
+        << "the DLL stayed loaded";
+    sim_end_late_callbacks();
+    sim_set_input_delay(0);
+    sim_set_manual_clock(0);
+  }
+}
+
 TEST_F(LateClose, TheSystemCountsACallbackIntoAFreedDll) {
   // Without this, a stray count of 0 above could mean the system never looks.
   HMODULE module = LoadLibraryA(QM_CALLBACK_MODULE);
