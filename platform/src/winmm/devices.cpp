@@ -153,7 +153,7 @@ MMRESULT Close(Direction direction, uintptr_t handle) {
       // begun on its own thread.
       wait_for_thread = false;
       port->closed_early = true;
-      m.closed_early.push_back(port);
+      m.closed_early.push_back(port.get());
       if (m.late_flags & SIM_LATE_DRAIN_AFTER_CLOSE) {
         // Delivered on the caller's thread at once; the driver's thread
         // goes on to deliver what it had received, after the notice.

@@ -337,6 +337,8 @@ void RunPort(std::shared_ptr<Port> port) {
     }
     m.changed.notify_all();
   }
+  auto& closed = m.closed_early;
+  closed.erase(std::remove(closed.begin(), closed.end(), port.get()), closed.end());
   --m.live_threads;
   m.changed.notify_all();
 }
@@ -357,14 +359,7 @@ void WaitOutCallback(Machine& m, std::unique_lock<std::mutex>& lock, const Port&
 // A callback that closes its own handle cannot wait for its own thread.
 void WakeAllPorts(Machine& m) {
   for (auto& entry : m.handles) entry.second->wake.notify_one();
-  auto& closed = m.closed_early;
-  closed.erase(std::remove_if(closed.begin(), closed.end(),
-                              [](const std::weak_ptr<Port>& weak) {
-                                const std::shared_ptr<Port> port = weak.lock();
-                                if (port) port->wake.notify_one();
-                                return !port;
-                              }),
-               closed.end());
+  for (Port* port : m.closed_early) port->wake.notify_one();
 }
 
 void JoinOrDetach(Port& port) {

@@ -191,8 +191,8 @@ struct Machine {
   std::deque<Device> devices[2];  // by Direction; a deque keeps references valid
   std::map<uintptr_t, std::shared_ptr<Port>> handles;
   // Closed handles whose threads still deliver (late mode): a move of the
-  // clock must reach them too.
-  std::vector<std::weak_ptr<Port>> closed_early;
+  // clock must reach them too. Each thread takes its port out as it ends.
+  std::vector<Port*> closed_early;
   // Handle values are never reused, so a stale handle can't hit a new port.
   uintptr_t next_handle = 0x1000;
   unsigned delay_ms = 0;
