@@ -356,12 +356,12 @@ void WaitOutCallback(Machine& m, std::unique_lock<std::mutex>& lock, const Port&
   m.changed.notify_all();
 }
 
-// A callback that closes its own handle cannot wait for its own thread.
 void WakeAllPorts(Machine& m) {
   for (auto& entry : m.handles) entry.second->wake.notify_one();
   for (Port* port : m.closed_early) port->wake.notify_one();
 }
 
+// A callback that closes its own handle cannot wait for its own thread.
 void JoinOrDetach(Port& port) {
   if (OnThreadOf(port)) {
     port.thread.detach();

@@ -3,8 +3,8 @@
 // load it again straight away (the image the ports' threads still hold), the
 // others once it has gone; some close as surface input is still on its way.
 // Nothing may stay mapped or running, no host call may come after a close,
-// and the system may never find the plug-in's code gone. ctest runs a short form; QM_SOAK_UNLOADS
-// sets the long one (scripts/soak.sh).
+// and the system may never find the plug-in's code gone. ctest runs a short
+// form; QM_SOAK_UNLOADS sets the long one (scripts/soak.sh).
 #include <dlfcn.h>
 
 #include <cstdio>
