@@ -83,12 +83,16 @@ void CPortThread::Run() {
   DWORD lastMessage = GetTickCount();
   for (;;) {
     MSG message;
+    // Until the port's handle is open there is nothing to hand the port:
+    // an open that fails lets the thread go without waiting for it, and
+    // the port may be gone at once.
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.hwnd != nullptr || message.wParam != m_handle.load()) continue;
+      const UINT_PTR handle = m_handle.load();
+      if (message.hwnd != nullptr || handle == 0 || message.wParam != handle) continue;
       lastMessage = GetTickCount();
       Handle(message);
     }
-    if (m_attached.load()) {
+    if (m_handle.load() != 0 && m_attached.load()) {
       m_inSink.fetch_add(1);
       if (m_attached.load()) {
         try {

@@ -84,6 +84,7 @@ class CPortThread {
   DWORD ThreadId() const { return m_threadId.load(); }
   // The handle whose messages count; those of any other are dropped (a
   // thread id may be reused later, and a handle's messages outlive it).
+  // The sink is called only once the handle is set.
   void SetHandle(UINT_PTR handle) { m_handle.store(handle); }
   // Waits at most `bound` until no notification is being handed to the sink
   // (at once false on the port's own thread, which is inside one).
