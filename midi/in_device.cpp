@@ -25,6 +25,9 @@ CMIDIInDevice::~CMIDIInDevice() {
     midiInReset(m_handle);
     if (midiInClose(m_handle) != MMSYSERR_NOERROR) ReportUnfinishedClose("input");
     m_state = Closed;
+    // The thread may be handing this port the close message right now, and
+    // the port is about to go.
+    if (m_thread != nullptr) m_thread->Detach(kCloseBound);
     LetThreadGo();
   }
 }
